@@ -1,0 +1,148 @@
+// The platform seam: every service of the operating system that tessary uses, in plain C++
+// types. Nothing here decides anything; each operation maps to one platform service and the
+// implementation (macOS, Linux or the in-memory fake desktop of the tests) is chosen at link
+// time. No CoreFoundation, AX, CoreGraphics, AT-SPI or X11 type crosses this header.
+//
+// Texts are UTF-8 in std::string and may hold U+0000. Geometry is in global screen points,
+// origin at the top-left corner of the main display, y growing downward.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace platform {
+
+// A move-only owner of one platform reference. The implementation hands out references
+// through the operations below and releases them through `release`, exactly once.
+template <void (*release)(void*) noexcept>
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(void* reference) noexcept : reference_(reference) {}
+    Handle(Handle&& other) noexcept : reference_(std::exchange(other.reference_, nullptr)) {}
+    Handle& operator=(Handle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            reference_ = std::exchange(other.reference_, nullptr);
+        }
+        return *this;
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    ~Handle() { reset(); }
+
+    void* get() const noexcept { return reference_; }
+    explicit operator bool() const noexcept { return reference_ != nullptr; }
+
+private:
+    void reset() noexcept {
+        if (reference_ != nullptr) release(std::exchange(reference_, nullptr));
+    }
+    void* reference_ = nullptr;
+};
+
+void releaseElement(void* reference) noexcept;
+void releaseApplication(void* reference) noexcept;
+void releaseEvent(void* reference) noexcept;
+
+// One element of another application's accessibility tree (application, window, row, ...).
+using Element = Handle<releaseElement>;
+// One running application, held while the run needs it.
+using Application = Handle<releaseApplication>;
+// One synthetic input event, created, posted once and released.
+using Event = Handle<releaseEvent>;
+
+struct Point {
+    double x = 0;
+    double y = 0;
+    bool operator==(const Point&) const = default;
+};
+
+struct Size {
+    double width = 0;
+    double height = 0;
+    bool operator==(const Size&) const = default;
+};
+
+// No value was stored.
+struct Absent {
+    bool operator==(const Absent&) const = default;
+};
+// A value of a kind the tool never reads (a number, a boolean, a range, ...).
+struct OtherValue {
+    bool operator==(const OtherValue&) const = default;
+};
+
+// A list value: the elements of the platform's list, in the platform's order. Items of a list
+// that are not elements are left out, since no caller can use them.
+using ElementList = std::vector<Element>;
+
+// An attribute value, converted once from the platform's own value.
+using Value = std::variant<Absent, std::string, ElementList, Element, Point, Size, OtherValue>;
+
+// Platform result codes. Success is 0; the others the tool meets are the macOS AXError values,
+// which every implementation uses for the same conditions.
+inline constexpr std::int32_t kSuccess = 0;
+inline constexpr std::int32_t kFailure = -25200;
+inline constexpr std::int32_t kIllegalArgument = -25201;
+inline constexpr std::int32_t kInvalidElement = -25202;
+inline constexpr std::int32_t kCannotComplete = -25204;
+inline constexpr std::int32_t kAttributeUnsupported = -25205;
+inline constexpr std::int32_t kActionUnsupported = -25206;
+inline constexpr std::int32_t kApiDisabled = -25211;
+inline constexpr std::int32_t kNoValue = -25212;
+
+struct AttributeResult {
+    std::int32_t code = kSuccess;
+    // What the platform stored, whatever the code; Absent when it stored nothing.
+    Value value;
+};
+
+enum class MouseEventType { leftMouseDown = 1, leftMouseUp = 2 };
+enum class MouseButton { left = 0 };
+
+// True when this process may use the accessibility interface. Never asks the user.
+bool isProcessTrusted();
+
+// The running applications with this bundle identifier, in the platform's order; possibly none.
+std::vector<Application> runningApplications(std::string_view bundleIdentifier);
+
+std::int64_t processIdentifier(const Application& application);
+
+// Asks for the application to come to the front with no options. The answer is not reported.
+void activate(const Application& application);
+
+// The accessibility element of the application with this process id. Always yields an element;
+// queries on it find nothing when the process is gone.
+Element createApplicationElement(std::int64_t processId);
+
+// One request to the application that owns the element: copies one attribute's value.
+AttributeResult copyAttributeValue(const Element& element, std::string_view attribute);
+
+// One request: performs an action ("AXPress") and returns the platform's result code.
+std::int32_t performAction(const Element& element, std::string_view action);
+
+// A mouse event with no event source, or nothing when the platform cannot create one.
+std::optional<Event> createMouseEvent(MouseEventType type, Point position, MouseButton button);
+
+// A keyboard event with no event source for a virtual key code, or nothing when the platform
+// cannot create one.
+std::optional<Event> createKeyboardEvent(std::uint16_t virtualKey, bool keyDown);
+
+// Posts the event into the system-wide input stream where hardware input enters it.
+void postEvent(const Event& event);
+
+// Blocks the calling thread.
+void sleepMicroseconds(std::uint32_t microseconds);
+
+// Replaces the file at `path` with `text` in one step: a reader sees the old state or the whole
+// new text, never a part. The path is handed to the file system as the bytes given.
+// Returns nothing on success, else the file layer's description of the error.
+std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view text);
+
+}  // namespace platform
