@@ -121,6 +121,9 @@ void activate(const Application& application);
 // queries on it find nothing when the process is gone.
 Element createApplicationElement(std::int64_t processId);
 
+// A second reference to the same element (a local retain, no request to the application).
+Element retainElement(const Element& element);
+
 // One request to the application that owns the element: copies one attribute's value.
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute);
 
