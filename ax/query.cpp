@@ -1,0 +1,44 @@
+#include "ax/query.h"
+
+#include <utility>
+
+#include "text/unicode.h"
+
+namespace ax {
+namespace {
+
+template <typename T>
+std::optional<T> held(Value value) {
+    if (auto* v = std::get_if<T>(&value)) return *v;
+    return std::nullopt;
+}
+
+}  // namespace
+
+Value attribute(const Element& element, std::string_view name) {
+    platform::AttributeResult result = platform::copyAttributeValue(element, name);
+    // Whatever the platform stored beside a failure code is released here, with `result`.
+    if (result.code != platform::kSuccess) return platform::Absent{};
+    return std::move(result.value);
+}
+
+std::string string(const Element& element, std::string_view name) {
+    return held<std::string>(attribute(element, name)).value_or(std::string{});
+}
+
+bool stringEquals(const Element& element, std::string_view name, std::string_view expected) {
+    return text::equal(string(element, name), expected);
+}
+
+ElementList elementList(Value value) {
+    if (auto* list = std::get_if<ElementList>(&value)) return std::move(*list);
+    return {};
+}
+
+ElementList children(const Element& element) { return elementList(attribute(element, "AXChildren")); }
+
+std::optional<Point> point(const Element& element) { return held<Point>(attribute(element, "AXPosition")); }
+
+std::optional<Size> size(const Element& element) { return held<Size>(attribute(element, "AXSize")); }
+
+}  // namespace ax

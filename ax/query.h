@@ -1,0 +1,44 @@
+// Typed reads of one attribute of one accessibility element.
+//
+// Every call is one request to the target application; nothing is cached. No query reports an
+// error: a failed request, a value of an unexpected kind or a vanished element all read as
+// absent, as "" or as an empty list, and the caller decides whether that absence is fatal.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace ax {
+
+using platform::Element;
+using platform::ElementList;
+using platform::Point;
+using platform::Size;
+using platform::Value;
+
+// The raw value of an attribute, or Absent when the request did not succeed.
+Value attribute(const Element& element, std::string_view name);
+
+// The attribute as text; "" when it is absent or not text.
+std::string string(const Element& element, std::string_view name);
+
+// Whether the attribute, read as text, equals `expected` under canonical equivalence.
+bool stringEquals(const Element& element, std::string_view name, std::string_view expected);
+
+// A raw value as a list of elements: a list stays a list, anything else (absent, a single
+// element, a text, ...) is the empty list.
+ElementList elementList(Value value);
+
+// "AXChildren" as a list, possibly empty.
+ElementList children(const Element& element);
+
+// "AXPosition": the top-left corner in screen points, or nothing unless it holds a point.
+std::optional<Point> point(const Element& element);
+
+// "AXSize": width and height in points, or nothing unless it holds a size.
+std::optional<Size> size(const Element& element);
+
+}  // namespace ax

@@ -1,0 +1,20 @@
+#include "main/fail.h"
+#include "main/run.h"
+
+namespace tessary {
+
+Run bindTarget(int argc, const char* const* argv) {
+    if (argc != 3) fail(kUsage);
+    Run run{.commandId = argv[1], .resultPath = argv[2], .application = {}, .root = {}};
+    // The prefix is the whole test: the path is neither normalised nor checked for existence
+    // here; a bad one fails at the write, after the exchange.
+    if (!run.resultPath.starts_with('/')) fail("result path must be absolute");
+    if (!platform::isProcessTrusted()) fail("macOS accessibility permission is missing");
+    std::vector<platform::Application> running = platform::runningApplications(kBundleIdentifier);
+    if (running.empty()) fail("CorelDRAW is not running");
+    run.application = std::move(running.front());
+    run.root = platform::createApplicationElement(platform::processIdentifier(run.application));
+    return run;
+}
+
+}  // namespace tessary

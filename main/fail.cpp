@@ -1,0 +1,18 @@
+#include "main/fail.h"
+
+#include <cstdio>
+#include <string>
+
+namespace tessary {
+
+void fail(std::string_view message) {
+    std::string line = "TESSARY: ";
+    line.append(message);
+    line.push_back('\n');
+    // fwrite, not fputs: a NUL inside the message must not cut the line short.
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    throw Failure{};
+}
+
+}  // namespace tessary

@@ -1,0 +1,32 @@
+#include <cstdio>
+
+#include "main/fail.h"
+#include "main/run.h"
+#include "text/unicode.h"
+
+namespace tessary {
+namespace {
+
+constexpr std::size_t kReportedCharacters = 300;
+
+}  // namespace
+
+void handOff(const Run& run, const target::AlertMatch& response) {
+    const std::string marker = "TALVO_RELAY_BEGIN_" + run.commandId;
+    const bool answers = text::beginsWith(response.text, marker) &&
+                         text::contains(response.text, "TALVO_RELAY_END_" + run.commandId);
+    if (!answers) {
+        std::string message = "CorelDRAW returned an unexpected alert: ";
+        message.append(text::firstCharacters(response.text, kReportedCharacters));
+        fail(message);
+    }
+    if (const auto error = platform::writeFileAtomically(run.resultPath, response.text)) {
+        fail("cannot write host result: " + *error);
+    }
+    target::dismissAlert(response.window);
+    const std::string line = run.resultPath + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace tessary

@@ -1,0 +1,38 @@
+// The run-wide state, set once by the binding stage and read by the later ones, and the three
+// stages of a run.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+#include "target/alert.h"
+
+namespace tessary {
+
+inline constexpr std::string_view kUsage = "usage: tessary <command-id> <absolute-result-path>";
+inline constexpr std::string_view kBundleIdentifier = "com.corel.coreldrawsuite.2022.coreldraw";
+
+struct Run {
+    std::string commandId;   // the first argument, unchanged
+    std::string resultPath;  // the second argument, unchanged
+    platform::Application application;  // the bound CorelDRAW, held for its activation
+    platform::Element root;             // its application element, held to the end of the run
+};
+
+// Checks the argument count, the result path's leading "/" and the accessibility permission, in
+// that order, and binds to the first running CorelDRAW 2022. Fails with the first check's
+// message; touches nothing in CorelDRAW.
+Run bindTarget(int argc, const char* const* argv);
+
+// Makes CorelDRAW run the relay script with two clicks and waits for its alert.
+target::AlertMatch runSequence(const Run& run);
+
+// Checks the alert against this command id, writes the result file, closes the alert and prints
+// the result path.
+void handOff(const Run& run, const target::AlertMatch& response);
+
+// One whole run: the three stages, then the exit status (0 after a complete exchange, 1 after a
+// failure, whose line `fail` has written).
+int runTool(int argc, const char* const* argv);
+
+}  // namespace tessary

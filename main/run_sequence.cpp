@@ -1,0 +1,78 @@
+#include "ax/query.h"
+#include "ax/walk.h"
+#include "input/input.h"
+#include "main/fail.h"
+#include "main/run.h"
+#include "target/inspector.h"
+
+namespace tessary {
+namespace {
+
+constexpr std::uint32_t kAfterActivation = 200000;
+constexpr std::uint32_t kAfterEscape = 100000;
+constexpr std::uint32_t kBetweenClicks = 100000;
+constexpr std::uint32_t kPollInterval = 100000;
+constexpr int kPolls = 100;
+
+// A rename open in the row shows as a text field anywhere in the row's walk.
+bool isRenaming(const platform::Element& row) {
+    for (const platform::Element& element : ax::descendants(row)) {
+        if (ax::stringEquals(element, "AXRole", "AXTextField")) return true;
+    }
+    return false;
+}
+
+struct ClickPoints {
+    platform::Point row;
+    platform::Point runButton;
+};
+
+// The five reads, in this order, stopping at the first that has no answer.
+std::optional<ClickPoints> clickPoints(const std::optional<target::ScriptWindowMatch>& tuple) {
+    if (!tuple) return std::nullopt;
+    const auto rowPosition = ax::point(tuple->row);
+    if (!rowPosition) return std::nullopt;
+    const auto rowSize = ax::size(tuple->row);
+    if (!rowSize) return std::nullopt;
+    const auto listPosition = ax::point(tuple->scrollArea);
+    if (!listPosition) return std::nullopt;
+    const auto windowPosition = ax::point(tuple->window);
+    if (!windowPosition) return std::nullopt;
+    const auto windowSize = ax::size(tuple->window);
+    if (!windowSize) return std::nullopt;
+    return ClickPoints{target::rowClickPoint(*rowPosition, *rowSize),
+                       target::runButtonPoint(*listPosition, *windowPosition, *windowSize)};
+}
+
+}  // namespace
+
+target::AlertMatch runSequence(const Run& run) {
+    // An alert already open would be taken for the answer.
+    if (target::alertText(run.root)) fail("CorelDRAW has an open alert");
+
+    platform::activate(run.application);
+    platform::sleepMicroseconds(kAfterActivation);
+
+    std::optional<target::ScriptWindowMatch> tuple = target::findScriptWindow(run.root);
+    if (!tuple) fail("RelayTransportProbe is not visible in the Scripts inspector");
+    if (isRenaming(tuple->row)) {
+        input::escape();
+        platform::sleepMicroseconds(kAfterEscape);
+        tuple = target::findScriptWindow(run.root);
+    }
+
+    const std::optional<ClickPoints> points = clickPoints(tuple);
+    if (!points) fail("cannot locate the script row and Run button");
+    tuple.reset();
+    input::click(points->row);
+    platform::sleepMicroseconds(kBetweenClicks);
+    input::click(points->runButton);
+
+    for (int poll = 0; poll < kPolls; ++poll) {
+        if (std::optional<target::AlertMatch> response = target::alertText(run.root)) return std::move(*response);
+        platform::sleepMicroseconds(kPollInterval);
+    }
+    fail("CorelDRAW did not return an alert within 10 seconds");
+}
+
+}  // namespace tessary

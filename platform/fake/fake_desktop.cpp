@@ -1,0 +1,458 @@
+#include "platform/fake/fake_desktop.h"
+
+#include <charconv>
+#include <map>
+
+namespace fake {
+namespace {
+
+struct LiveNode {
+    std::string label;
+    Attributes attributes;
+    std::vector<int> children;
+    int parent = -1;
+    std::int32_t pressResult = platform::kSuccess;
+    bool gone = false;
+};
+
+struct ApplicationState {
+    std::string bundleIdentifier;
+    std::int64_t processId = 0;
+    int node = -1;
+};
+
+struct State {
+    Desktop desktop;
+    std::vector<LiveNode> nodes;
+    std::vector<ApplicationState> applications;
+    std::map<std::string, int, std::less<>> byLabel;
+    std::vector<std::string> record;
+    int live = 0;
+    int requests = 0;
+    std::int64_t clock = 0;
+    int mouseEventsCreated = 0;
+    int keyboardEventsCreated = 0;
+    int generatedLabels = 0;
+    std::map<int, std::function<void()>> beforeRequest;
+    std::map<int, std::int32_t> failRequest;
+    std::optional<std::int64_t> alertOpensAt;
+    int selectedRow = -1;
+    int pressedOn = -1;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+struct ElementRef {
+    int node;
+};
+struct ApplicationRef {
+    int index;
+};
+struct EventRef {
+    bool mouse;
+    platform::MouseEventType type;
+    platform::Point position;
+    std::uint16_t key;
+    bool keyDown;
+};
+
+std::string format(double value) {
+    char buffer[32];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
+platform::Element handleTo(int node) {
+    ++state().live;
+    return platform::Element(new ElementRef{node});
+}
+
+int nodeOf(const platform::Element& element) { return static_cast<ElementRef*>(element.get())->node; }
+
+int labelled(std::string_view label) {
+    const auto found = state().byLabel.find(label);
+    return found == state().byLabel.end() ? -1 : found->second;
+}
+
+const Attribute* find(const LiveNode& node, std::string_view name) {
+    for (const auto& [key, value] : node.attributes) {
+        if (key == name) return &value;
+    }
+    return nullptr;
+}
+
+std::string textOf(int node, std::string_view name) {
+    const Attribute* value = find(state().nodes[static_cast<std::size_t>(node)], name);
+    const auto* text = value ? std::get_if<std::string>(value) : nullptr;
+    return text ? *text : std::string{};
+}
+
+int add(Node node, int parent) {
+    State& s = state();
+    const int index = static_cast<int>(s.nodes.size());
+    std::string label = node.label.empty() ? "e" + std::to_string(++s.generatedLabels) : std::move(node.label);
+    s.byLabel[label] = index;
+    s.nodes.push_back(LiveNode{std::move(label), std::move(node.attributes), {}, parent, node.pressResult, false});
+    for (Node& child : node.children) {
+        const int childIndex = add(std::move(child), index);
+        s.nodes[static_cast<std::size_t>(index)].children.push_back(childIndex);
+    }
+    return index;
+}
+
+void removeSubtree(int node) {
+    LiveNode& n = state().nodes[static_cast<std::size_t>(node)];
+    n.gone = true;
+    for (const int child : n.children) removeSubtree(child);
+}
+
+bool isGone(int node) { return node < 0 || state().nodes[static_cast<std::size_t>(node)].gone; }
+
+std::vector<int> liveChildren(int node) {
+    std::vector<int> result;
+    for (const int child : state().nodes[static_cast<std::size_t>(node)].children) {
+        if (!isGone(child)) result.push_back(child);
+    }
+    return result;
+}
+
+bool subtreeHolds(int node, std::string_view name, std::string_view expected) {
+    if (isGone(node)) return false;
+    if (textOf(node, name) == expected) return true;
+    for (const int child : liveChildren(node)) {
+        if (subtreeHolds(child, name, expected)) return true;
+    }
+    return false;
+}
+
+void openAlert() {
+    State& s = state();
+    const Script& script = *s.desktop.script;
+    std::vector<Node> content{node("alert-text", "AXStaticText", {{"AXValue", script.answer}})};
+    if (script.okButton) {
+        Node ok = node("alert-ok", "AXButton", {{"AXTitle", std::string("OK")}});
+        ok.pressResult = script.okPressResult;
+        content.push_back(std::move(ok));
+    }
+    const int application = s.applications.front().node;
+    const int alert = add(node("alert", "AXWindow", {{"AXDescription", std::string("\u8B66\u544A")}}, std::move(content)),
+                          application);
+    // The alert comes to the front: first among the windows.
+    auto& windows = s.nodes[static_cast<std::size_t>(application)].children;
+    windows.insert(windows.begin(), alert);
+}
+
+// Lets the virtual time that has passed take effect: an answer due by now opens.
+void settle() {
+    State& s = state();
+    if (s.alertOpensAt && s.clock >= *s.alertOpensAt) {
+        s.alertOpensAt.reset();
+        openAlert();
+    }
+}
+
+// Records one request and returns its number, after the hooks that belong to it have run.
+int beginRequest(std::string line) {
+    State& s = state();
+    s.record.push_back(std::move(line));
+    const int number = ++s.requests;
+    if (const auto hook = s.beforeRequest.find(number); hook != s.beforeRequest.end()) hook->second();
+    settle();
+    return number;
+}
+
+std::optional<std::int32_t> injectedFailure(int request) {
+    const auto found = state().failRequest.find(request);
+    if (found == state().failRequest.end()) return std::nullopt;
+    return found->second;
+}
+
+platform::Value convert(const Attribute& attribute, std::int32_t& code) {
+    return std::visit(
+        [&](const auto& v) -> platform::Value {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::string>) {
+                return v;
+            } else if constexpr (std::is_same_v<T, Number> || std::is_same_v<T, Other>) {
+                return platform::OtherValue{};
+            } else if constexpr (std::is_same_v<T, platform::Point> || std::is_same_v<T, platform::Size>) {
+                return v;
+            } else if constexpr (std::is_same_v<T, Failing>) {
+                code = v.code;
+                if (v.stored) return *v.stored;
+                return platform::Absent{};
+            } else if constexpr (std::is_same_v<T, ElementAt>) {
+                return handleTo(labelled(v.label));
+            } else {
+                platform::ElementList list;
+                for (const std::string& label : v.labels) list.push_back(handleTo(labelled(label)));
+                return list;
+            }
+        },
+        attribute);
+}
+
+
+bool contains(int node, platform::Point p) {
+    const LiveNode& n = state().nodes[static_cast<std::size_t>(node)];
+    const Attribute* position = find(n, "AXPosition");
+    const Attribute* size = find(n, "AXSize");
+    const auto* at = position ? std::get_if<platform::Point>(position) : nullptr;
+    const auto* extent = size ? std::get_if<platform::Size>(size) : nullptr;
+    if (at == nullptr || extent == nullptr) return false;
+    return p.x >= at->x && p.x < at->x + extent->width && p.y >= at->y && p.y < at->y + extent->height;
+}
+
+// The deepest element under the point, children before their parent, earlier before later.
+int deepestAt(int node, platform::Point p) {
+    for (const int child : liveChildren(node)) {
+        if (const int hit = deepestAt(child, p); hit >= 0) return hit;
+    }
+    return contains(node, p) ? node : -1;
+}
+
+int hitTest(platform::Point p) {
+    for (const ApplicationState& application : state().applications) {
+        for (const int window : liveChildren(application.node)) {
+            if (const int hit = deepestAt(window, p); hit >= 0) return hit;
+        }
+    }
+    return -1;
+}
+
+void clickOn(int node) {
+    State& s = state();
+    for (int at = node; at >= 0; at = s.nodes[static_cast<std::size_t>(at)].parent) {
+        const std::string role = textOf(at, "AXRole");
+        if (role == "AXRow") {
+            s.selectedRow = at;
+            return;
+        }
+        if (role == "AXButton" && textOf(at, "AXTitle") == "Run") {
+            if (s.desktop.script && s.selectedRow >= 0 && subtreeHolds(s.selectedRow, "AXValue", "RelayTransportProbe")) {
+                s.alertOpensAt = s.clock + s.desktop.script->delayMicroseconds;
+            }
+            return;
+        }
+    }
+}
+
+// Escape cancels every rename: a text field inside a row.
+void closeRenameFields() {
+    State& s = state();
+    for (std::size_t i = 0; i < s.nodes.size(); ++i) {
+        if (s.nodes[i].gone || textOf(static_cast<int>(i), "AXRole") != "AXTextField") continue;
+        for (int at = s.nodes[i].parent; at >= 0; at = s.nodes[static_cast<std::size_t>(at)].parent) {
+            if (textOf(at, "AXRole") == "AXRow") {
+                removeSubtree(static_cast<int>(i));
+                break;
+            }
+        }
+    }
+}
+
+// The window (a direct child of an application element) that holds the node.
+int windowOf(int node) {
+    State& s = state();
+    for (int at = node; at >= 0; at = s.nodes[static_cast<std::size_t>(at)].parent) {
+        const int parent = s.nodes[static_cast<std::size_t>(at)].parent;
+        if (parent >= 0 && s.nodes[static_cast<std::size_t>(parent)].parent < 0) return at;
+    }
+    return -1;
+}
+
+}  // namespace
+
+Node node(std::string label, std::string role, Attributes attributes, std::vector<Node> children) {
+    attributes.insert(attributes.begin(), {"AXRole", std::move(role)});
+    return Node{std::move(label), std::move(attributes), std::move(children)};
+}
+
+void install(Desktop desktop) {
+    State& s = state();
+    const int live = s.live;  // handles of an earlier desktop may still be held
+    s = State{};
+    s.live = live;
+    for (std::size_t i = 0; i < desktop.applications.size(); ++i) {
+        Application& application = desktop.applications[i];
+        Node element{i == 0 ? "app" : "app" + std::to_string(i + 1), std::move(application.attributes),
+                     std::move(application.windows)};
+        element.attributes.insert(element.attributes.begin(), {"AXRole", std::string("AXApplication")});
+        const int index = add(std::move(element), -1);
+        s.applications.push_back({application.bundleIdentifier, application.processId, index});
+    }
+    s.desktop = std::move(desktop);
+    s.desktop.applications.clear();
+}
+
+const std::vector<std::string>& record() { return state().record; }
+
+std::vector<std::string> recordOf(std::initializer_list<std::string_view> kinds) {
+    std::vector<std::string> lines;
+    for (const std::string& line : state().record) {
+        for (const std::string_view kind : kinds) {
+            if (line.starts_with(kind) && (line.size() == kind.size() || line[kind.size()] == ' ')) {
+                lines.push_back(line);
+                break;
+            }
+        }
+    }
+    return lines;
+}
+
+int liveElements() { return state().live; }
+int requests() { return state().requests; }
+std::int64_t now() { return state().clock; }
+
+void beforeRequest(int n, std::function<void()> action) { state().beforeRequest[n] = std::move(action); }
+void failRequest(int n, std::int32_t code) { state().failRequest[n] = code; }
+
+void vanish(const std::string& label) {
+    if (const int node = labelled(label); node >= 0) removeSubtree(node);
+}
+
+bool exists(const std::string& label) { return !isGone(labelled(label)); }
+
+std::string labelOf(const platform::Element& element) {
+    const int node = nodeOf(element);
+    return node < 0 ? "?" : state().nodes[static_cast<std::size_t>(node)].label;
+}
+
+std::vector<std::string> labelsOf(const platform::ElementList& elements) {
+    std::vector<std::string> labels;
+    for (const platform::Element& element : elements) labels.push_back(labelOf(element));
+    return labels;
+}
+
+std::string selectedRow() {
+    const int row = state().selectedRow;
+    return row < 0 ? std::string{} : state().nodes[static_cast<std::size_t>(row)].label;
+}
+
+}  // namespace fake
+
+namespace platform {
+
+void releaseElement(void* reference) noexcept {
+    --fake::state().live;
+    delete static_cast<fake::ElementRef*>(reference);
+}
+
+void releaseApplication(void* reference) noexcept { delete static_cast<fake::ApplicationRef*>(reference); }
+
+void releaseEvent(void* reference) noexcept { delete static_cast<fake::EventRef*>(reference); }
+
+bool isProcessTrusted() {
+    fake::state().record.push_back("trust");
+    return fake::state().desktop.trusted;
+}
+
+std::vector<Application> runningApplications(std::string_view bundleIdentifier) {
+    auto& s = fake::state();
+    s.record.push_back("applications " + std::string(bundleIdentifier));
+    std::vector<Application> found;
+    for (std::size_t i = 0; i < s.applications.size(); ++i) {
+        if (s.applications[i].bundleIdentifier == bundleIdentifier) {
+            found.emplace_back(new fake::ApplicationRef{static_cast<int>(i)});
+        }
+    }
+    return found;
+}
+
+std::int64_t processIdentifier(const Application& application) {
+    const int index = static_cast<fake::ApplicationRef*>(application.get())->index;
+    return fake::state().applications[static_cast<std::size_t>(index)].processId;
+}
+
+void activate(const Application& application) {
+    fake::state().record.push_back("activate " + std::to_string(processIdentifier(application)));
+}
+
+Element createApplicationElement(std::int64_t processId) {
+    auto& s = fake::state();
+    s.record.push_back("application-element " + std::to_string(processId));
+    for (const auto& application : s.applications) {
+        if (application.processId == processId) return fake::handleTo(application.node);
+    }
+    return fake::handleTo(-1);
+}
+
+Element retainElement(const Element& element) { return fake::handleTo(fake::nodeOf(element)); }
+
+AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
+    auto& s = fake::state();
+    const int node = fake::nodeOf(element);
+    const int request = fake::beginRequest("get " + fake::labelOf(element) + " " + std::string(attribute));
+    if (const auto code = fake::injectedFailure(request)) return {*code, Absent{}};
+    if (fake::isGone(node)) return {kInvalidElement, Absent{}};
+    if (const fake::Attribute* value = fake::find(s.nodes[static_cast<std::size_t>(node)], attribute)) {
+        AttributeResult result;
+        result.value = fake::convert(*value, result.code);
+        return result;
+    }
+    const bool isApplication = s.nodes[static_cast<std::size_t>(node)].parent < 0;
+    if (attribute == "AXChildren" || (isApplication && attribute == "AXWindows")) {
+        ElementList list;
+        for (const int child : fake::liveChildren(node)) list.push_back(fake::handleTo(child));
+        return {kSuccess, std::move(list)};
+    }
+    return {kAttributeUnsupported, Absent{}};
+}
+
+std::int32_t performAction(const Element& element, std::string_view action) {
+    auto& s = fake::state();
+    const int node = fake::nodeOf(element);
+    const int request = fake::beginRequest("press " + fake::labelOf(element) + " " + std::string(action));
+    if (const auto code = fake::injectedFailure(request)) return *code;
+    if (fake::isGone(node)) return kInvalidElement;
+    if (action != "AXPress") return kActionUnsupported;
+    const std::int32_t result = s.nodes[static_cast<std::size_t>(node)].pressResult;
+    if (result == kSuccess && fake::textOf(node, "AXRole") == "AXButton" && fake::textOf(node, "AXTitle") == "OK") {
+        const int window = fake::windowOf(node);
+        if (window >= 0 && fake::textOf(window, "AXDescription") == "\u8B66\u544A") fake::removeSubtree(window);
+    }
+    return result;
+}
+
+std::optional<Event> createMouseEvent(MouseEventType type, Point position, MouseButton) {
+    auto& s = fake::state();
+    if (++s.mouseEventsCreated == s.desktop.failMouseEventAt) return std::nullopt;
+    return Event(new fake::EventRef{true, type, position, 0, false});
+}
+
+std::optional<Event> createKeyboardEvent(std::uint16_t virtualKey, bool keyDown) {
+    auto& s = fake::state();
+    if (++s.keyboardEventsCreated == s.desktop.failKeyboardEventAt) return std::nullopt;
+    return Event(new fake::EventRef{false, MouseEventType::leftMouseDown, {}, virtualKey, keyDown});
+}
+
+void postEvent(const Event& event) {
+    auto& s = fake::state();
+    const auto& e = *static_cast<const fake::EventRef*>(event.get());
+    if (!e.mouse) {
+        s.record.push_back(std::string(e.keyDown ? "post key-down " : "post key-up ") + std::to_string(e.key));
+        if (e.keyDown && e.key == 53) fake::closeRenameFields();
+        return;
+    }
+    const bool down = e.type == MouseEventType::leftMouseDown;
+    s.record.push_back(std::string(down ? "post mouse-down " : "post mouse-up ") + fake::format(e.position.x) + "," +
+                       fake::format(e.position.y));
+    const int hit = fake::hitTest(e.position);
+    if (down) {
+        s.pressedOn = hit;
+    } else {
+        if (hit >= 0 && hit == s.pressedOn) fake::clickOn(hit);
+        s.pressedOn = -1;
+    }
+}
+
+void sleepMicroseconds(std::uint32_t microseconds) {
+    auto& s = fake::state();
+    s.record.push_back("sleep " + std::to_string(microseconds));
+    s.clock += microseconds;
+}
+
+}  // namespace platform

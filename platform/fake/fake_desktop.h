@@ -1,0 +1,115 @@
+// An in-memory desktop behind the platform seam, for tests. It holds applications with
+// accessibility trees built from nested initialisers, behaves like CorelDRAW where the tool
+// relies on it (a click in a row selects it, Run with the relay script's row selected opens the
+// answer alert after a delay, Escape closes a rename field, OK closes its alert), and records
+// every request, action, activation, posted event and sleep as a text line.
+//
+// Time is virtual: sleeping advances the clock and returns at once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+// A number: a value of a kind no query of the tool reads.
+struct Number {
+    double value = 0;
+};
+// A value of another kind that is neither text, list, element, point nor size (a range, say).
+struct Other {};
+// The read fails with this platform result code; `stored` is what the platform leaves in the out
+// value all the same (to show it is released and ignored).
+struct Failing {
+    std::int32_t code = platform::kFailure;
+    std::optional<std::string> stored;
+};
+// A single element, named by its label.
+struct ElementAt {
+    std::string label;
+};
+// A list of elements, named by their labels (it may name the element itself: a cycle).
+struct ElementsAt {
+    std::vector<std::string> labels;
+};
+
+using Attribute = std::variant<std::string, Number, Other, platform::Point, platform::Size, Failing, ElementAt, ElementsAt>;
+using Attributes = std::vector<std::pair<std::string, Attribute>>;
+
+// One element and its subtree. "AXChildren" reads the children unless `attributes` gives it.
+// The label names the element in the record; an element without one is "e" and its number in
+// creation order.
+struct Node {
+    std::string label;
+    Attributes attributes;
+    std::vector<Node> children;
+    // What "AXPress" answers; pressing "OK" in an alert closes the alert only on success.
+    std::int32_t pressResult = platform::kSuccess;
+};
+
+// Shorthand: a node with a role and more attributes.
+Node node(std::string label, std::string role, Attributes attributes = {}, std::vector<Node> children = {});
+
+struct Application {
+    std::string bundleIdentifier;
+    std::int64_t processId = 0;
+    std::vector<Node> windows;
+    // Overrides of the application element's own attributes ("AXWindows" failing, say).
+    Attributes attributes;
+};
+
+// What clicking Run does while the relay script's row is selected.
+struct Script {
+    std::string answer;
+    std::int64_t delayMicroseconds = 0;
+    bool okButton = true;
+    std::int32_t okPressResult = platform::kSuccess;
+};
+
+struct Desktop {
+    bool trusted = true;
+    std::vector<Application> applications;
+    std::optional<Script> script;
+    // The n-th creation (counted from 1) of a mouse or keyboard event fails; 0: none fails.
+    int failMouseEventAt = 0;
+    int failKeyboardEventAt = 0;
+};
+
+// Replaces the whole desktop and clears the record, the clock and every counter.
+void install(Desktop desktop);
+
+// Every line recorded since `install`.
+const std::vector<std::string>& record();
+// The lines that start with one of these words ("get", "sleep", "post", ...).
+std::vector<std::string> recordOf(std::initializer_list<std::string_view> kinds);
+
+// Element handles handed out and not yet released.
+int liveElements();
+// Requests to applications (attribute reads and actions) so far.
+int requests();
+// The virtual clock, in microseconds since `install`.
+std::int64_t now();
+
+// Before the n-th request (counted from 1) runs, call `action`: a window closes mid-walk, say.
+void beforeRequest(int n, std::function<void()> action);
+// The n-th request fails with this result code instead of being answered.
+void failRequest(int n, std::int32_t code);
+// The element with this label disappears: every later query on it fails as invalid.
+void vanish(const std::string& label);
+// Whether the element with this label is still there.
+bool exists(const std::string& label);
+// The label of the element a handle refers to, without a request ("?" for none).
+std::string labelOf(const platform::Element& element);
+// The labels of a list of handles.
+std::vector<std::string> labelsOf(const platform::ElementList& elements);
+// The label of the selected row, or "".
+std::string selectedRow();
+
+}  // namespace fake

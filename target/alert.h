@@ -1,0 +1,28 @@
+// CorelDRAW's answer alert: recognised among the application's windows by its description,
+// read, and closed with its OK button.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace target {
+
+// An open alert and its message exactly as read (nothing trimmed, line breaks kept).
+struct AlertMatch {
+    platform::Element window;
+    std::string text;
+};
+
+// The first window in "AXWindows" order whose "AXDescription" is "警告" and that holds a static
+// text with a non-empty "AXValue"; the message is the first such text in walk order. Nothing
+// when no window qualifies: an alert without a message neither counts as open nor as an answer.
+std::optional<AlertMatch> alertText(const platform::Element& root);
+
+// Presses the first button titled "OK" in walk order below the alert window, once. Returns
+// without pressing anything when there is none; ends the run with "cannot dismiss CorelDRAW
+// response" when the press is refused. Does not wait for the alert to close.
+void dismissAlert(const platform::Element& window);
+
+}  // namespace target
