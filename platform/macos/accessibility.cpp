@@ -1,0 +1,48 @@
+// The accessibility operations of the seam over macOS Accessibility (ApplicationServices).
+//
+// Every request goes to the target application with the platform's default messaging
+// time-out: nothing here sets a time-out of its own.
+#include "platform/macos/cf_ref.h"
+#include "platform/macos/cf_string.h"
+#include "platform/macos/value_conversion.h"
+#include "platform/platform.h"
+
+#include <ApplicationServices/ApplicationServices.h>
+
+namespace platform {
+namespace {
+
+AXUIElementRef elementOf(const Element& element) {
+    return static_cast<AXUIElementRef>(element.get());
+}
+
+CFStringRef stringOf(const macos::CfRef& string) { return static_cast<CFStringRef>(string.get()); }
+
+}  // namespace
+
+void releaseElement(void* reference) noexcept { macos::CfRef::releaseReference(reference); }
+
+bool isProcessTrusted() { return AXIsProcessTrusted() != 0; }
+
+Element createApplicationElement(std::int64_t processId) {
+    return Element(
+        macos::CfRef::adopt(AXUIElementCreateApplication(static_cast<pid_t>(processId)))
+            .handOver());
+}
+
+AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
+    const macos::CfRef name = macos::cfStringFromUtf8(attribute);
+    // A name that is not UTF-8, or no element, is an argument the platform would refuse.
+    if (!element || !name) return {kIllegalArgument, Absent{}};
+    CFTypeRef value = nullptr;  // never release what the call did not store
+    const AXError code = AXUIElementCopyAttributeValue(elementOf(element), stringOf(name), &value);
+    return {code, macos::valueFromCopy(macos::CfRef::adopt(value))};
+}
+
+std::int32_t performAction(const Element& element, std::string_view action) {
+    const macos::CfRef name = macos::cfStringFromUtf8(action);
+    if (!element || !name) return kIllegalArgument;
+    return AXUIElementPerformAction(elementOf(element), stringOf(name));
+}
+
+}  // namespace platform

@@ -1,0 +1,84 @@
+// CoreFoundation as the macOS implementation uses it (see ../README.md).
+#pragma once
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// MacTypes.h and CFBase.h on LP64 (arm64).
+typedef unsigned char Boolean;
+typedef unsigned char UInt8;
+typedef unsigned short UInt16;
+typedef unsigned int UInt32;
+typedef signed long CFIndex;
+
+// https://developer.apple.com/documentation/corefoundation/cftypeid.md
+typedef unsigned long CFTypeID;
+typedef const void* CFTypeRef;
+typedef const struct __CFAllocator* CFAllocatorRef;
+typedef const struct __CFString* CFStringRef;
+typedef const struct __CFArray* CFArrayRef;
+
+typedef struct {
+    CFIndex location;
+    CFIndex length;
+} CFRange;
+
+static inline CFRange CFRangeMake(CFIndex location, CFIndex length) {
+    CFRange range;
+    range.location = location;
+    range.length = length;
+    return range;
+}
+
+// https://developer.apple.com/documentation/corefoundation/kcfallocatordefault.md ("a synonym
+// for NULL": the current default allocator)
+extern const CFAllocatorRef kCFAllocatorDefault;
+
+// https://developer.apple.com/tutorials/data/documentation/corefoundation/cfretain.md
+CFTypeRef CFRetain(CFTypeRef cf);
+// https://developer.apple.com/tutorials/data/documentation/corefoundation/cfrelease.md
+void CFRelease(CFTypeRef cf);
+// https://developer.apple.com/documentation/corefoundation/cfgettypeid(_:).md
+CFTypeID CFGetTypeID(CFTypeRef cf);
+
+// https://developer.apple.com/documentation/corefoundation/cfstringbuiltinencodings.md
+// https://developer.apple.com/documentation/corefoundation/cfstringbuiltinencodings/utf8.md
+// (Apple's pages give no number; the SDK value 0x08000100 as the SDK bindings reproduce it:
+// https://docs.rs/security-rs/0.6.1/security/ffi/constant.kCFStringEncodingUTF8.html)
+typedef UInt32 CFStringEncoding;
+enum CFStringBuiltInEncodings : CFStringEncoding {
+    kCFStringEncodingMacRoman = 0,
+    kCFStringEncodingUnicode = 0x0100,
+    kCFStringEncodingUTF8 = 0x08000100,
+};
+typedef enum CFStringBuiltInEncodings CFStringBuiltInEncodings;
+
+// https://developer.apple.com/documentation/corefoundation/cfstringgettypeid().md
+CFTypeID CFStringGetTypeID(void);
+// https://developer.apple.com/tutorials/data/documentation/corefoundation/cfstringgetlength(_:).md
+CFIndex CFStringGetLength(CFStringRef theString);
+// https://developer.apple.com/documentation/corefoundation/cfstringgetbytes(_:_:_:_:_:_:_:_:).md
+// Returns the number of characters converted; with lossByte 0 the conversion stops at the
+// first character that the encoding cannot hold. A NULL buffer only measures (usedBufLen).
+CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
+                         UInt8 lossByte, Boolean isExternalRepresentation, UInt8* buffer,
+                         CFIndex maxBufLen, CFIndex* usedBufLen);
+// https://developer.apple.com/tutorials/data/documentation/corefoundation/cfstringcreatewithbytes(_:_:_:_:_:).md
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean isExternalRepresentation);
+
+// https://developer.apple.com/documentation/corefoundation/cfarraygettypeid().md
+CFTypeID CFArrayGetTypeID(void);
+// https://developer.apple.com/tutorials/data/documentation/corefoundation/cfarraygetcount(_:).md
+CFIndex CFArrayGetCount(CFArrayRef theArray);
+// https://developer.apple.com/tutorials/data/documentation/corefoundation/cfarraygetvalueatindex(_:_:).md
+// The item follows the Get rule: borrowed from the array.
+const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
+
+#ifdef __cplusplus
+}
+#endif
