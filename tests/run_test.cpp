@@ -1,1 +1,256 @@
+// Whole runs as the host sees them, over desktops built for each case.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/child_run.h"
+#include "support/desktops.h"
+
+namespace {
+
+using fake::node;
+using platform::Point;
+using platform::Size;
+
+bool isRequest(const std::string& line) { return line.starts_with("get ") || line.starts_with("press "); }
+
+// The record without attribute reads: binding, activation, input, sleeps and presses.
+std::vector<std::string> timeline(const Outcome& outcome) {
+    std::vector<std::string> lines;
+    for (const std::string& line : outcome.record) {
+        if (!line.starts_with("get ")) lines.push_back(line);
+    }
+    return lines;
+}
+
+long requestCount(const Outcome& outcome) { return std::count_if(outcome.record.begin(), outcome.record.end(), isRequest); }
+
+std::vector<std::string> repeated(std::vector<std::string> lines, int times) {
+    std::vector<std::string> out;
+    for (int i = 0; i < times; ++i) out.insert(out.end(), lines.begin(), lines.end());
+    return out;
+}
+
+std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+const std::vector<std::string> kBinding{"trust", "applications com.corel.coreldrawsuite.2022.coreldraw", "application-element 4242"};
+const std::vector<std::string> kActivation{"activate 4242", "sleep 200000"};
+const std::vector<std::string> kClicks{"post mouse-down 110,160", "sleep 50000", "post mouse-up 110,160", "sleep 50000",
+                                       "sleep 100000",
+                                       "post mouse-down 66,486",  "sleep 50000", "post mouse-up 66,486",  "sleep 50000"};
+
+TEST(Run, ACompleteExchange) {
+    const std::string path = scratchDirectory() + "/result";
+    const std::string answer = relayAnswer("cmd-1", "line one\nline two");
+    const Outcome outcome = runTessary(corelDesktop(answer), {"cmd-1", path});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, path + "\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(readFile(path), answer);
+    EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, kClicks, {"press alert-ok AXPress"}}));
+    // Virtual time: 200 ms after activation, two clicks of 100 ms, 100 ms between them; the
+    // answer is there at the first poll.
+    EXPECT_EQ(outcome.clock, 500000);
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+TEST(Run, RequestsOfAWholeRunAreExactlyThoseTheAlgorithmAsks) {
+    // The shared inspector: window, list, outline, row-other and its cell e1, row and its cell
+    // name, run: 8 elements. Requests, with nothing cached and nothing skipped:
+    //   open-alert refusal: AXWindows, the inspector's AXDescription                       2
+    //   locate: AXWindows 1; the window's walk 8 AXChildren;
+    //     scroll area: roles of inspector, list (2), list's own walk 6 AXChildren, roles of
+    //     list, outline until the outline is seen (2);                                        10
+    //     row: roles of inspector, list, outline, row-other (4), row-other's walk 2, values 2;
+    //     role of e1, of row (2), row's walk 2, values of row and name (2)                   14
+    //                                                                                  total 33
+    //   rename test: the row's walk 2 AXChildren, roles of row and name 2                       4
+    //   geometry: row position and size, list position, window position and size            5
+    //   first poll: AXWindows, the alert's AXDescription (it is in front), its walk of 3,
+    //     3 roles, the one static text's value                                               9
+    //   dismissal: the alert's walk of 3, 3 roles, the OK button's title, the press           8
+    //                                                                                        61
+    const Outcome outcome = runTessary(corelDesktop(relayAnswer("1")), {"1", scratchDirectory() + "/result"});
+    ASSERT_EQ(outcome.status, 0);
+    EXPECT_EQ(requestCount(outcome), 61);
+}
+
+TEST(Run, AnOpenAlertRefusesTheRunBeforeCorelDrawIsTouched) {
+    std::vector<fake::Node> windows;
+    windows.push_back(inspectorWindow());
+    windows.push_back(alertWindow("old", "an older answer"));
+    const Outcome outcome = runTessary(corelDesktopWith(std::move(windows), relayAnswer("1")), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "TESSARY: CorelDRAW has an open alert\n");
+    EXPECT_EQ(timeline(outcome), kBinding);
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+TEST(Run, AnAlertWithoutAMessageDoesNotBlockTheRun) {
+    std::vector<fake::Node> windows;
+    windows.push_back(node("empty", "AXWindow", {{"AXDescription", std::string("\u8B66\u544A")}}, {}));
+    windows.push_back(inspectorWindow());
+    const Outcome outcome = runTessary(corelDesktopWith(std::move(windows), relayAnswer("1")), {"1", scratchDirectory() + "/r"});
+    EXPECT_EQ(outcome.status, 0);
+}
+
+TEST(Run, NoScriptRowAfterActivation) {
+    std::vector<fake::Node> rows;
+    rows.push_back(scriptRow("row-other", "OtherScript", 130));
+    std::vector<fake::Node> windows;
+    windows.push_back(inspectorWindow(std::move(rows)));
+    const Outcome outcome = runTessary(corelDesktopWith(std::move(windows), relayAnswer("1")), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "TESSARY: RelayTransportProbe is not visible in the Scripts inspector\n");
+    EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation}));
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+TEST(Run, EachMissingGeometryReadStopsBeforeAnyClick) {
+    struct Case {
+        const char* label;
+        const char* attribute;
+        int readsMade;  // geometry reads up to and including the failing one
+    };
+    const Case cases[] = {{"row", "AXPosition", 1}, {"row", "AXSize", 2}, {"list", "AXPosition", 3},
+                          {"inspector", "AXPosition", 4}, {"inspector", "AXSize", 5}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.label) + " " + c.attribute);
+        const Outcome outcome = runTessary(corelDesktop(relayAnswer("1")), {"1", "/tmp/never-written"}, [&] {
+            // The geometry reads are requests 40 to 44 of the run (see the derivation above).
+            const int failing = 39 + c.readsMade;
+            fake::failRequest(failing, platform::kAttributeUnsupported);
+        });
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.err, "TESSARY: cannot locate the script row and Run button\n");
+        EXPECT_EQ(outcome.record.back(), std::string("get ") + c.label + " " + c.attribute);
+        EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation}));
+        EXPECT_EQ(outcome.liveElements, 0);
+    }
+}
+
+TEST(Run, GeometryOfTheWrongKindIsMissingToo) {
+    fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+    // The list's position reads as a size.
+    desktop.applications[0].windows[0].children[0].attributes[1].second = Size{50, 120};
+    const Outcome outcome = runTessary(std::move(desktop), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.err, "TESSARY: cannot locate the script row and Run button\n");
+    EXPECT_EQ(outcome.record.back(), "get list AXPosition");
+}
+
+// An inspector whose script row holds an open rename: the name shows only in the text field,
+// and Escape closes it. A second inspector window, lower in the window order, lists the script
+// at another place.
+fake::Desktop renamingDesktop(bool secondInspector) {
+    std::vector<fake::Node> renamingRows;
+    renamingRows.push_back(node("renaming", "AXRow", {{"AXPosition", Point{50, 150}}, {"AXSize", Size{200, 20}}},
+                                {node("field", "AXTextField", {{"AXValue", std::string("RelayTransportProbe")}})}));
+    std::vector<fake::Node> windows;
+    windows.push_back(inspectorWindow(std::move(renamingRows)));
+    if (secondInspector) {
+        fake::Node second = inspectorWindow();
+        second.label = "inspector2";
+        second.attributes[2].second = Point{400, 100};       // AXPosition
+        second.children[0].label = "list2";
+        second.children[0].attributes[1].second = Point{450, 120};
+        second.children[0].children[0].label = "outline2";
+        second.children[0].children[0].children[1].label = "row2";
+        second.children[0].children[0].children[1].attributes[1].second = Point{450, 170};
+        second.children[0].children[0].children[1].children[0].label = "name2";
+        second.children[1].label = "run2";
+        second.children[1].attributes[2].second = Point{450, 470};
+        windows.push_back(std::move(second));
+    }
+    return corelDesktopWith(std::move(windows), relayAnswer("1"));
+}
+
+TEST(Run, ARenameIsCancelledAndTheSecondLocateDecidesWhereToClick) {
+    const std::string path = scratchDirectory() + "/result";
+    const Outcome outcome = runTessary(renamingDesktop(true), {"1", path});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(readFile(path), relayAnswer("1"));
+    EXPECT_EQ(timeline(outcome),
+              joined({kBinding, kActivation, {"post key-down 53", "post key-up 53", "sleep 100000"},
+                      {"post mouse-down 510,180", "sleep 50000", "post mouse-up 510,180", "sleep 50000", "sleep 100000",
+                       "post mouse-down 466,486", "sleep 50000", "post mouse-up 466,486", "sleep 50000"},
+                      {"press alert-ok AXPress"}}));
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+TEST(Run, ASecondLocateThatFindsNothingCannotLocate) {
+    const Outcome outcome = runTessary(renamingDesktop(false), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "TESSARY: cannot locate the script row and Run button\n");
+    EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, {"post key-down 53", "post key-up 53", "sleep 100000"}}));
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+TEST(Run, ATextFieldBelowTheDepthLimitOfTheRowIsNotSeen) {
+    fake::Node field = node("field", "AXTextField");
+    for (int level = 12; level >= 1; --level) field = node("", "AXGroup", {}, {std::move(field)});
+    std::vector<fake::Node> rows;
+    rows.push_back(scriptRow("row", "RelayTransportProbe", 150, {std::move(field)}));
+    std::vector<fake::Node> windows;
+    windows.push_back(inspectorWindow(std::move(rows)));
+    const Outcome outcome = runTessary(corelDesktopWith(std::move(windows), relayAnswer("1")), {"1", scratchDirectory() + "/r"});
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(std::none_of(outcome.record.begin(), outcome.record.end(),
+                             [](const std::string& line) { return line.starts_with("post key"); }));
+}
+
+TEST(Run, NoAnswerEndsAfterAHundredPollsAndAHundredSleeps) {
+    fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+    desktop.script.reset();  // Run does nothing
+    const Outcome outcome = runTessary(std::move(desktop), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "TESSARY: CorelDRAW did not return an alert within 10 seconds\n");
+    EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, kClicks, repeated({"sleep 100000"}, 100)}));
+    // Each poll asks for the window list and the inspector's description.
+    EXPECT_EQ(fake::recordOf({}).size(), 0u);
+    EXPECT_EQ(std::count(outcome.record.begin(), outcome.record.end(), "get app AXWindows"), 1 + 1 + 100);
+    EXPECT_EQ(outcome.clock, 200000 + 300000 + 100 * 100000);
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+TEST(Run, AnAnswerIsSeenUpToTheHundredthPollAndNotAfter) {
+    // The script starts at the Run button-up, 450 ms into the run; the click returns 50 ms
+    // later and poll k comes (k - 1) x 100 ms after that: the 100th poll sees an answer that
+    // takes up to 9.95 s.
+    struct Case {
+        std::int64_t delay;
+        int status;
+    };
+    const Case cases[] = {{0, 0}, {100000, 0}, {9950000, 0}, {9950001, 1}, {20000000, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.delay);
+        const Outcome outcome = runTessary(corelDesktop(relayAnswer("1"), c.delay), {"1", scratchDirectory() + "/r"});
+        EXPECT_EQ(outcome.status, c.status);
+        if (c.status == 1) {
+            EXPECT_EQ(outcome.err, "TESSARY: CorelDRAW did not return an alert within 10 seconds\n");
+        }
+    }
+}
+
+TEST(Run, AClickThatMissesShowsAsTheTimeout) {
+    fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+    desktop.applications[0].windows[0].children[1].attributes[2].second = Point{200, 470};  // Run moved away
+    const Outcome outcome = runTessary(std::move(desktop), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.err, "TESSARY: CorelDRAW did not return an alert within 10 seconds\n");
+}
+
+TEST(Run, AnyAlertDuringThePollsGoesToTheAnswerCheck) {
+    const Outcome outcome = runTessary(corelDesktop("Script error: line 3"), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, "TESSARY: CorelDRAW returned an unexpected alert: Script error: line 3\n");
+    EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, kClicks}));
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+}  // namespace
