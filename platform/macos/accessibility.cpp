@@ -30,6 +30,10 @@ Element createApplicationElement(std::int64_t processId) {
             .handOver());
 }
 
+Element retainElement(const Element& element) {
+    return Element(macos::CfRef::retain(element.get()).handOver());
+}
+
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     const macos::CfRef name = macos::cfStringFromUtf8(attribute);
     // A name that is not UTF-8, or no element, is an argument the platform would refuse.

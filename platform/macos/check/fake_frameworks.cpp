@@ -1,0 +1,420 @@
+#include "fake_frameworks.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <utility>
+
+namespace fake_apple {
+namespace {
+
+enum class Kind { string, array, element, value, number, event };
+
+// Type ids as the frameworks hand them out: arbitrary, distinct, stable within a run.
+CFTypeID typeIdOf(Kind kind) { return 1000 + static_cast<CFTypeID>(kind); }
+
+struct Object {
+    explicit Object(Kind kind) : kind(kind) {}
+    virtual ~Object() = default;
+    Kind kind;
+    long count = 1;
+};
+
+struct StringObject : Object {
+    explicit StringObject(std::u16string text) : Object(Kind::string), units(std::move(text)) {}
+    std::u16string units;
+};
+
+struct ArrayObject : Object {
+    ArrayObject() : Object(Kind::array) {}
+    std::vector<CFTypeRef> items;
+};
+
+struct ElementObject : Object {
+    explicit ElementObject(std::string label) : Object(Kind::element), name(std::move(label)) {}
+    std::string name;
+};
+
+struct ValueObject : Object {
+    ValueObject(AXValueType stored, double a, double b)
+        : Object(Kind::value), type(stored), first(a), second(b) {}
+    AXValueType type;
+    double first;
+    double second;
+};
+
+struct EventObject : Object {
+    explicit EventObject(std::string text) : Object(Kind::event), description(std::move(text)) {}
+    std::string description;
+};
+
+struct Answer {
+    AXError code = kAXErrorSuccess;
+    CFTypeRef value = nullptr;
+};
+
+struct State {
+    std::set<const Object*> live;
+    std::map<std::pair<std::string, std::string>, Answer> answers;
+    std::map<std::pair<std::string, std::string>, AXError> actions;
+    std::vector<std::string> calls;
+    std::vector<std::string> faults;
+    bool trusted = true;
+    bool failEvents = false;
+};
+
+State& state() {
+    static State instance;
+    return instance;
+}
+
+void fault(const std::string& what) { state().faults.push_back(what); }
+
+template <typename T>
+CFTypeRef born(T* object) {
+    state().live.insert(object);
+    return object;
+}
+
+// The object behind a reference, or null (and a fault) when it is not alive.
+Object* alive(const void* reference, const char* caller) {
+    const auto* object = static_cast<const Object*>(reference);
+    if (reference == nullptr || state().live.count(object) == 0) {
+        fault(std::string(caller) + ": not a live object");
+        return nullptr;
+    }
+    return const_cast<Object*>(object);
+}
+
+template <typename T>
+T* aliveAs(const void* reference, Kind kind, const char* caller) {
+    Object* object = alive(reference, caller);
+    if (object == nullptr) return nullptr;
+    if (object->kind != kind) {
+        fault(std::string(caller) + ": object of another type");
+        return nullptr;
+    }
+    return static_cast<T*>(object);
+}
+
+void destroy(Object* object) {
+    state().live.erase(object);
+    if (object->kind == Kind::array) {
+        for (CFTypeRef item : static_cast<ArrayObject*>(object)->items) CFRelease(item);
+    }
+    delete object;
+}
+
+std::string utf8Of(const std::u16string& units) {
+    std::string text;
+    for (char16_t unit : units) text += unit < 0x80 ? static_cast<char>(unit) : '?';
+    return text;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Strict UTF-8 to UTF-16, as CFStringCreateWithBytes takes it: false for ill-formed bytes.
+bool utf16FromUtf8(const UInt8* bytes, CFIndex count, std::u16string& units) {
+    CFIndex at = 0;
+    while (at < count) {
+        const unsigned char lead = bytes[at];
+        int extra = 0;
+        char32_t c = 0;
+        char32_t least = 0;
+        if (lead < 0x80) {
+            c = lead;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1, c = lead & 0x1F, least = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2, c = lead & 0x0F, least = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3, c = lead & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        for (int i = 1; i <= extra; ++i) {
+            if (at + i >= count || (bytes[at + i] & 0xC0) != 0x80) return false;
+            c = (c << 6) | (bytes[at + i] & 0x3F);
+        }
+        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        if (c >= 0x10000) {
+            units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(c);
+        }
+        at += 1 + extra;
+    }
+    return true;
+}
+
+std::string number(double value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+
+}  // namespace
+
+void reset() {
+    State& s = state();
+    s.answers.clear();
+    s.actions.clear();
+    for (const Object* object : s.live) delete object;
+    s.live.clear();
+    s.calls.clear();
+    s.faults.clear();
+    s.trusted = true;
+    s.failEvents = false;
+}
+
+CFTypeRef string(std::u16string_view units) { return born(new StringObject(std::u16string(units))); }
+
+CFTypeRef array(const std::vector<CFTypeRef>& items) {
+    auto* object = new ArrayObject;
+    for (CFTypeRef item : items) object->items.push_back(CFRetain(item));
+    return born(object);
+}
+
+CFTypeRef element(std::string name) { return born(new ElementObject(std::move(name))); }
+
+CFTypeRef axValue(AXValueType type, double first, double second) {
+    return born(new ValueObject(type, first, second));
+}
+
+CFTypeRef number() { return born(new Object(Kind::number)); }
+
+void answer(const std::string& elementName, const std::string& attribute, AXError code,
+            CFTypeRef value) {
+    Answer& slot = state().answers[{elementName, attribute}];
+    if (slot.value != nullptr) CFRelease(slot.value);
+    slot = Answer{code, value};
+}
+
+void answerAction(const std::string& elementName, const std::string& action, AXError code) {
+    state().actions[{elementName, action}] = code;
+}
+
+void releaseAnswers() {
+    auto answers = std::move(state().answers);
+    state().answers.clear();
+    for (auto& [key, slot] : answers) {
+        if (slot.value != nullptr) CFRelease(slot.value);
+    }
+}
+
+void setTrusted(bool trusted) { state().trusted = trusted; }
+void failEventCreation(bool fail) { state().failEvents = fail; }
+
+std::string nameOf(const void* element) {
+    const auto* object = static_cast<const Object*>(element);
+    if (element == nullptr || state().live.count(object) == 0 || object->kind != Kind::element)
+        return "?";
+    return static_cast<const ElementObject*>(object)->name;
+}
+
+std::vector<std::string> calls() { return state().calls; }
+std::vector<std::string> faults() { return state().faults; }
+std::size_t liveObjects() { return state().live.size(); }
+
+long retainCountOf(const void* object) {
+    const auto* o = static_cast<const Object*>(object);
+    return state().live.count(o) != 0 ? o->count : 0;
+}
+
+}  // namespace fake_apple
+
+using namespace fake_apple;
+
+extern "C" {
+
+const CFAllocatorRef kCFAllocatorDefault = nullptr;
+
+CFTypeRef CFRetain(CFTypeRef cf) {
+    if (Object* object = alive(cf, "CFRetain")) ++object->count;
+    return cf;
+}
+
+void CFRelease(CFTypeRef cf) {
+    Object* object = alive(cf, "CFRelease");
+    if (object != nullptr && --object->count == 0) destroy(object);
+}
+
+CFTypeID CFGetTypeID(CFTypeRef cf) {
+    Object* object = alive(cf, "CFGetTypeID");
+    return object != nullptr ? typeIdOf(object->kind) : 0;
+}
+
+CFTypeID CFStringGetTypeID(void) { return typeIdOf(Kind::string); }
+CFTypeID CFArrayGetTypeID(void) { return typeIdOf(Kind::array); }
+CFTypeID AXUIElementGetTypeID(void) { return typeIdOf(Kind::element); }
+CFTypeID AXValueGetTypeID(void) { return typeIdOf(Kind::value); }
+
+CFIndex CFStringGetLength(CFStringRef theString) {
+    auto* string = aliveAs<StringObject>(theString, Kind::string, "CFStringGetLength");
+    return string != nullptr ? static_cast<CFIndex>(string->units.size()) : 0;
+}
+
+CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
+                         UInt8 lossByte, Boolean isExternalRepresentation, UInt8* buffer,
+                         CFIndex maxBufLen, CFIndex* usedBufLen) {
+    auto* string = aliveAs<StringObject>(theString, Kind::string, "CFStringGetBytes");
+    if (string == nullptr) return 0;
+    if (encoding != kCFStringEncodingUTF8 || lossByte != 0 || isExternalRepresentation)
+        fault("CFStringGetBytes: not UTF-8 without loss byte and without BOM");
+    const auto size = static_cast<CFIndex>(string->units.size());
+    if (range.location < 0 || range.length < 0 || range.location + range.length > size) {
+        fault("CFStringGetBytes: range beyond the string");
+        return 0;
+    }
+    const std::u16string& units = string->units;
+    CFIndex at = range.location;
+    const CFIndex end = range.location + range.length;
+    CFIndex used = 0;
+    while (at < end) {
+        char32_t c = units[static_cast<std::size_t>(at)];
+        CFIndex width = 1;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (at + 1 >= end) break;
+            const char32_t low = units[static_cast<std::size_t>(at + 1)];
+            if (low < 0xDC00 || low > 0xDFFF) break;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            width = 2;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            break;  // no UTF-8 form, and no loss byte: the conversion stops here
+        }
+        std::string bytes;
+        appendUtf8(bytes, c);
+        const auto n = static_cast<CFIndex>(bytes.size());
+        if (buffer != nullptr) {
+            if (used + n > maxBufLen) break;
+            std::memcpy(buffer + used, bytes.data(), bytes.size());
+        }
+        used += n;
+        at += width;
+    }
+    if (usedBufLen != nullptr) *usedBufLen = used;
+    return at - range.location;
+}
+
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean isExternalRepresentation) {
+    if (alloc != nullptr || encoding != kCFStringEncodingUTF8 || isExternalRepresentation)
+        fault("CFStringCreateWithBytes: not UTF-8 with the default allocator");
+    std::u16string units;
+    if (!utf16FromUtf8(bytes, numBytes, units)) return nullptr;
+    return static_cast<CFStringRef>(string(units));
+}
+
+CFIndex CFArrayGetCount(CFArrayRef theArray) {
+    auto* array = aliveAs<ArrayObject>(theArray, Kind::array, "CFArrayGetCount");
+    return array != nullptr ? static_cast<CFIndex>(array->items.size()) : 0;
+}
+
+const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx) {
+    auto* array = aliveAs<ArrayObject>(theArray, Kind::array, "CFArrayGetValueAtIndex");
+    if (array == nullptr) return nullptr;
+    if (idx < 0 || idx >= static_cast<CFIndex>(array->items.size())) {
+        fault("CFArrayGetValueAtIndex: index outside the array");
+        return nullptr;
+    }
+    return array->items[static_cast<std::size_t>(idx)];
+}
+
+Boolean AXIsProcessTrusted(void) {
+    state().calls.push_back("is trusted");
+    return state().trusted;
+}
+
+AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
+    state().calls.push_back("create application " + std::to_string(pid));
+    return static_cast<AXUIElementRef>(element("application " + std::to_string(pid)));
+}
+
+AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                      CFTypeRef* value) {
+    if (value == nullptr) {
+        fault("AXUIElementCopyAttributeValue: no out value");
+        return kAXErrorIllegalArgument;
+    }
+    if (*value != nullptr) fault("AXUIElementCopyAttributeValue: out value not null before the call");
+    auto* target = aliveAs<ElementObject>(element, Kind::element, "AXUIElementCopyAttributeValue");
+    auto* name = aliveAs<StringObject>(attribute, Kind::string, "AXUIElementCopyAttributeValue");
+    if (target == nullptr || name == nullptr) return kAXErrorIllegalArgument;
+    state().calls.push_back("copy " + utf8Of(name->units) + " of " + target->name);
+    const auto found = state().answers.find({target->name, utf8Of(name->units)});
+    if (found == state().answers.end()) return kAXErrorAttributeUnsupported;
+    if (found->second.value != nullptr) *value = CFRetain(found->second.value);
+    return found->second.code;
+}
+
+AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action) {
+    auto* target = aliveAs<ElementObject>(element, Kind::element, "AXUIElementPerformAction");
+    auto* name = aliveAs<StringObject>(action, Kind::string, "AXUIElementPerformAction");
+    if (target == nullptr || name == nullptr) return kAXErrorIllegalArgument;
+    state().calls.push_back("perform " + utf8Of(name->units) + " on " + target->name);
+    const auto found = state().actions.find({target->name, utf8Of(name->units)});
+    return found != state().actions.end() ? found->second : kAXErrorSuccess;
+}
+
+Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr) {
+    auto* stored = aliveAs<ValueObject>(value, Kind::value, "AXValueGetValue");
+    if (stored == nullptr) return false;
+    if (theType != kAXValueTypeCGPoint && theType != kAXValueTypeCGSize) {
+        fault("AXValueGetValue: a structure type the tool never reads");
+        return false;
+    }
+    const unsigned char zero[sizeof(CGPoint)] = {};
+    if (std::memcmp(valuePtr, zero, sizeof zero) != 0) fault("AXValueGetValue: record not zeroed");
+    if (stored->type != theType) return false;
+    const double fields[2] = {stored->first, stored->second};
+    std::memcpy(valuePtr, fields, sizeof fields);  // CGPoint and CGSize: two CGFloat
+    return true;
+}
+
+CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
+                                   CGPoint mouseCursorPosition, CGMouseButton mouseButton) {
+    if (source != nullptr) fault("CGEventCreateMouseEvent: an event source");
+    const std::string description = "mouse-event " + std::to_string(mouseType) + " at " +
+                                    number(mouseCursorPosition.x) + "," +
+                                    number(mouseCursorPosition.y) + " button " +
+                                    std::to_string(mouseButton);
+    state().calls.push_back("create " + description);
+    if (state().failEvents) return nullptr;
+    return static_cast<CGEventRef>(const_cast<void*>(born(new EventObject(description))));
+}
+
+CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown) {
+    if (source != nullptr) fault("CGEventCreateKeyboardEvent: an event source");
+    const std::string description =
+        "key-event " + std::to_string(virtualKey) + (keyDown ? " down" : " up");
+    state().calls.push_back("create " + description);
+    if (state().failEvents) return nullptr;
+    return static_cast<CGEventRef>(const_cast<void*>(born(new EventObject(description))));
+}
+
+void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
+    auto* posted = aliveAs<EventObject>(event, Kind::event, "CGEventPost");
+    if (posted == nullptr) return;
+    state().calls.push_back("post " + posted->description + " at tap " + std::to_string(tap));
+}
+
+}  // extern "C"

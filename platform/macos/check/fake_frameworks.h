@@ -1,0 +1,54 @@
+// An in-memory stand-in for the C functions of CoreFoundation, Accessibility and Quartz Event
+// Services that the macOS implementation calls, so that its plain C++ files run here.
+//
+// The stand-in keeps Apple's documented contracts, as the declarations in apple_sdk/ cite them:
+// reference counts with the Create/Copy and Get rules, AXUIElementCopyAttributeValue storing one
+// owned reference, CFStringGetBytes stopping at a code unit it cannot convert, AXValueGetValue
+// answering false for another structure type. It records each request as a text line and each
+// breach of those contracts as a fault: a release of a dead object, a use of one, an out value
+// that was not null before a copy, a record that was not zeroed, an argument the tool never
+// passes. What it cannot show is how the real frameworks behave; that needs a Mac.
+#pragma once
+
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fake_apple {
+
+// Forgets answers, records and faults, and frees every object still alive.
+void reset();
+
+// New objects, each with one reference that the caller owns.
+CFTypeRef string(std::u16string_view units);
+CFTypeRef array(const std::vector<CFTypeRef>& items);  // retains its items
+CFTypeRef element(std::string name);
+CFTypeRef axValue(AXValueType type, double first, double second);
+CFTypeRef number();
+
+// What AXUIElementCopyAttributeValue answers for the element of this name and this attribute:
+// the code, and one reference to `value` stored in the out value (none when null). The answer
+// takes over the caller's reference. Unanswered attributes give kAXErrorAttributeUnsupported.
+void answer(const std::string& elementName, const std::string& attribute, AXError code,
+            CFTypeRef value);
+// What AXUIElementPerformAction answers for this element and action (default: success).
+void answerAction(const std::string& elementName, const std::string& action, AXError code);
+// Drops the answers and the references they hold.
+void releaseAnswers();
+
+void setTrusted(bool trusted);
+void failEventCreation(bool fail);
+
+// The name the element was created with, or "?" for anything else.
+std::string nameOf(const void* element);
+
+std::vector<std::string> calls();
+std::vector<std::string> faults();
+std::size_t liveObjects();
+// The reference count of a live object, 0 for anything else.
+long retainCountOf(const void* object);
+
+}  // namespace fake_apple

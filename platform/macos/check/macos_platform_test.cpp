@@ -1,0 +1,235 @@
+// The macOS implementation's plain C++ files, run over the fake frameworks: conversions,
+// ownership and the arguments that reach each service.
+#include "fake_frameworks.h"
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using platform::Value;
+
+// A compact text of a converted value; text bytes outside printable ASCII as \xNN.
+std::string describe(const Value& value) {
+    struct Describer {
+        std::string operator()(const platform::Absent&) const { return "absent"; }
+        std::string operator()(const std::string& text) const {
+            std::string out = "text:";
+            for (const unsigned char byte : text) {
+                if (byte >= 0x20 && byte < 0x7F) {
+                    out += static_cast<char>(byte);
+                } else {
+                    char hex[8];
+                    std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+                    out += hex;
+                }
+            }
+            return out;
+        }
+        std::string operator()(const platform::ElementList& list) const {
+            std::string out = "elements:[";
+            for (const auto& element : list) {
+                if (&element != &list.front()) out += ",";
+                out += fake_apple::nameOf(element.get());
+            }
+            return out + "]";
+        }
+        std::string operator()(const platform::Element& element) const {
+            return "element:" + fake_apple::nameOf(element.get());
+        }
+        std::string operator()(const platform::Point& p) const {
+            return "point:" + std::to_string(p.x) + "," + std::to_string(p.y);
+        }
+        std::string operator()(const platform::Size& s) const {
+            return "size:" + std::to_string(s.width) + "," + std::to_string(s.height);
+        }
+        std::string operator()(const platform::OtherValue&) const { return "other"; }
+    };
+    return std::visit(Describer{}, value);
+}
+
+constexpr const char* kRoot = "application 4242";
+
+class MacosPlatform : public testing::Test {
+protected:
+    void SetUp() override { fake_apple::reset(); }
+    void TearDown() override {
+        fake_apple::releaseAnswers();
+        EXPECT_EQ(fake_apple::liveObjects(), 0u) << "references left unreleased";
+        EXPECT_EQ(fake_apple::faults(), std::vector<std::string>{});
+        fake_apple::reset();
+    }
+};
+
+TEST_F(MacosPlatform, ConvertsWhateverThePlatformStored) {
+    using fake_apple::axValue;
+    using fake_apple::element;
+    using fake_apple::string;
+    std::u16string longText(100000, u'x');
+    longText[50000] = 0xDC00;
+    std::string longExpected = "text:" + std::string(50000, 'x') + "\\xEF\\xBF\\xBD" +
+                               std::string(49999, 'x');
+    struct Case {
+        const char* what;
+        AXError code;
+        std::function<CFTypeRef()> stored;  // null: nothing stored
+        std::int32_t expectedCode;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"text", kAXErrorSuccess, [] { return string(u"Run"); }, 0, "text:Run"},
+        {"empty text", kAXErrorSuccess, [] { return string(u""); }, 0, "text:"},
+        {"embedded U+0000", kAXErrorSuccess, [] { return string(std::u16string(u"a\0b", 3)); }, 0,
+         "text:a\\x00b"},
+        {"alert description", kAXErrorSuccess, [] { return string(u"\u8B66\u544A"); }, 0,
+         "text:\\xE8\\xAD\\xA6\\xE5\\x91\\x8A"},
+        {"surrogate pair", kAXErrorSuccess, [] { return string(u"\U0001F600"); }, 0,
+         "text:\\xF0\\x9F\\x98\\x80"},
+        {"unpaired high surrogate at the end", kAXErrorSuccess,
+         [] { return string(std::u16string{u'A', char16_t(0xD800)}); }, 0, "text:A\\xEF\\xBF\\xBD"},
+        {"unpaired low surrogate at the start", kAXErrorSuccess,
+         [] { return string(std::u16string{char16_t(0xDC00), u'B'}); }, 0, "text:\\xEF\\xBF\\xBDB"},
+        {"high surrogate before a pair", kAXErrorSuccess,
+         [] { return string(std::u16string{char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}); },
+         0, "text:\\xEF\\xBF\\xBD\\xF0\\x9F\\x98\\x80"},
+        {"two unpaired in a row", kAXErrorSuccess,
+         [] { return string(std::u16string{char16_t(0xDFFF), char16_t(0xD800), u'C'}); }, 0,
+         "text:\\xEF\\xBF\\xBD\\xEF\\xBF\\xBDC"},
+        {"long text", kAXErrorSuccess, [&] { return string(longText); }, 0, longExpected},
+        {"list with other items", kAXErrorSuccess,
+         [] {
+             const CFTypeRef row = element("row");
+             const CFTypeRef text = string(u"not an element");
+             const CFTypeRef cell = element("cell");
+             const CFTypeRef list = fake_apple::array({row, text, cell});
+             CFRelease(row);
+             CFRelease(text);
+             CFRelease(cell);
+             return list;
+         },
+         0, "elements:[row,cell]"},
+        {"empty list", kAXErrorSuccess, [] { return fake_apple::array({}); }, 0, "elements:[]"},
+        {"single element", kAXErrorSuccess, [] { return element("window"); }, 0, "element:window"},
+        {"point", kAXErrorSuccess, [] { return axValue(kAXValueTypeCGPoint, 140.5, -310.25); }, 0,
+         "point:140.500000,-310.250000"},
+        {"size", kAXErrorSuccess, [] { return axValue(kAXValueTypeCGSize, 300, 0); }, 0,
+         "size:300.000000,0.000000"},
+        {"rectangle", kAXErrorSuccess, [] { return axValue(kAXValueTypeCGRect, 1, 2); }, 0, "other"},
+        {"number", kAXErrorSuccess, [] { return fake_apple::number(); }, 0, "other"},
+        {"success without a value", kAXErrorSuccess, nullptr, 0, "absent"},
+        {"no value", kAXErrorNoValue, nullptr, -25212, "absent"},
+        {"a value stored although the call failed", kAXErrorCannotComplete,
+         [] { return string(u"late"); }, -25204, "text:late"},
+    };
+    const platform::Element root = platform::createApplicationElement(4242);
+    for (const Case& c : cases) {
+        fake_apple::answer(kRoot, "AXValue", c.code, c.stored ? c.stored() : nullptr);
+        const platform::AttributeResult result = platform::copyAttributeValue(root, "AXValue");
+        EXPECT_EQ(result.code, c.expectedCode) << c.what;
+        EXPECT_EQ(describe(result.value), c.expected) << c.what;
+    }
+    const platform::AttributeResult unanswered = platform::copyAttributeValue(root, "AXTitle");
+    EXPECT_EQ(unanswered.code, platform::kAttributeUnsupported);
+    EXPECT_EQ(describe(unanswered.value), "absent");
+}
+
+TEST_F(MacosPlatform, ElementsOutliveTheListAndTheValueTheyCameFrom) {
+    const platform::Element root = platform::createApplicationElement(4242);
+    {
+        const CFTypeRef row = fake_apple::element("row");
+        const CFTypeRef list = fake_apple::array({row});
+        CFRelease(row);
+        fake_apple::answer(kRoot, "AXChildren", kAXErrorSuccess, list);
+    }
+    platform::AttributeResult children = platform::copyAttributeValue(root, "AXChildren");
+    fake_apple::releaseAnswers();  // the list and its own references are gone now
+
+    auto& list = std::get<platform::ElementList>(children.value);
+    ASSERT_EQ(list.size(), 1u);
+    const platform::Element kept = platform::retainElement(list.front());
+    EXPECT_EQ(fake_apple::retainCountOf(kept.get()), 2);
+    children = {};
+    EXPECT_EQ(fake_apple::retainCountOf(kept.get()), 1);
+
+    fake_apple::answer("row", "AXRole", kAXErrorSuccess, fake_apple::string(u"AXRow"));
+    EXPECT_EQ(describe(platform::copyAttributeValue(kept, "AXRole").value), "text:AXRow");
+    EXPECT_FALSE(platform::retainElement(platform::Element{}));
+}
+
+TEST_F(MacosPlatform, PassesNamesExactlyAndRefusesWhatThePlatformWouldRefuse) {
+    const platform::Element root = platform::createApplicationElement(4242);
+    fake_apple::answerAction(kRoot, "AXPress", kAXErrorActionUnsupported);
+    EXPECT_EQ(platform::copyAttributeValue(root, "AXDescription").code,
+              platform::kAttributeUnsupported);
+    EXPECT_EQ(platform::performAction(root, "AXPress"), platform::kActionUnsupported);
+    EXPECT_EQ(platform::performAction(root, "AXShowMenu"), platform::kSuccess);
+
+    // Not UTF-8, or no element: refused before any request.
+    EXPECT_EQ(platform::copyAttributeValue(root, "AX\xFF").code, platform::kIllegalArgument);
+    EXPECT_EQ(platform::copyAttributeValue(platform::Element{}, "AXRole").code,
+              platform::kIllegalArgument);
+    EXPECT_EQ(platform::performAction(platform::Element{}, "AXPress"), platform::kIllegalArgument);
+
+    EXPECT_EQ(fake_apple::calls(), (std::vector<std::string>{
+                                       "create application 4242",
+                                       "copy AXDescription of application 4242",
+                                       "perform AXPress on application 4242",
+                                       "perform AXShowMenu on application 4242",
+                                   }));
+}
+
+TEST_F(MacosPlatform, AsksWhetherTrustedWithoutAnythingElse) {
+    fake_apple::setTrusted(false);
+    EXPECT_FALSE(platform::isProcessTrusted());
+    fake_apple::setTrusted(true);
+    EXPECT_TRUE(platform::isProcessTrusted());
+    EXPECT_EQ(fake_apple::calls(), (std::vector<std::string>{"is trusted", "is trusted"}));
+}
+
+TEST_F(MacosPlatform, PostsEventsAsCreatedAtTheHidTap) {
+    using platform::MouseButton;
+    using platform::MouseEventType;
+    for (const auto type : {MouseEventType::leftMouseDown, MouseEventType::leftMouseUp}) {
+        const auto event = platform::createMouseEvent(type, {140.5, 310.25}, MouseButton::left);
+        ASSERT_TRUE(event.has_value());
+        platform::postEvent(*event);
+    }
+    const auto offScreenLeft =
+        platform::createMouseEvent(MouseEventType::leftMouseDown, {-1280.75, -20}, MouseButton::left);
+    ASSERT_TRUE(offScreenLeft.has_value());
+    for (const bool down : {true, false}) {
+        const auto key = platform::createKeyboardEvent(53, down);
+        ASSERT_TRUE(key.has_value());
+        platform::postEvent(*key);
+    }
+    EXPECT_EQ(fake_apple::calls(), (std::vector<std::string>{
+                                       "create mouse-event 1 at 140.5,310.25 button 0",
+                                       "post mouse-event 1 at 140.5,310.25 button 0 at tap 0",
+                                       "create mouse-event 2 at 140.5,310.25 button 0",
+                                       "post mouse-event 2 at 140.5,310.25 button 0 at tap 0",
+                                       "create mouse-event 1 at -1280.75,-20 button 0",
+                                       "create key-event 53 down",
+                                       "post key-event 53 down at tap 0",
+                                       "create key-event 53 up",
+                                       "post key-event 53 up at tap 0",
+                                   }));
+}
+
+TEST_F(MacosPlatform, ReportsEventsThatCannotBeCreated) {
+    fake_apple::failEventCreation(true);
+    EXPECT_FALSE(platform::createMouseEvent(platform::MouseEventType::leftMouseUp, {1, 2},
+                                            platform::MouseButton::left));
+    EXPECT_FALSE(platform::createKeyboardEvent(53, true));
+    platform::postEvent(platform::Event{});  // nothing to post
+    EXPECT_EQ(fake_apple::calls(), (std::vector<std::string>{
+                                       "create mouse-event 2 at 1,2 button 0",
+                                       "create key-event 53 down",
+                                   }));
+}
+
+}  // namespace
