@@ -35,6 +35,7 @@ struct State {
     int generatedLabels = 0;
     std::map<int, std::function<void()>> beforeRequest;
     std::map<int, std::int32_t> failRequest;
+    std::map<int, Attribute> answerRequest;
     std::optional<std::int64_t> alertOpensAt;
     int selectedRow = -1;
     int pressedOn = -1;
@@ -309,6 +310,7 @@ std::int64_t now() { return state().clock; }
 
 void beforeRequest(int n, std::function<void()> action) { state().beforeRequest[n] = std::move(action); }
 void failRequest(int n, std::int32_t code) { state().failRequest[n] = code; }
+void answerRequest(int n, Attribute value) { state().answerRequest.insert_or_assign(n, std::move(value)); }
 
 void vanish(const std::string& label) {
     if (const int node = labelled(label); node >= 0) removeSubtree(node);
@@ -387,6 +389,11 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
     const int node = fake::nodeOf(element);
     const int request = fake::beginRequest("get " + fake::labelOf(element) + " " + std::string(attribute));
     if (const auto code = fake::injectedFailure(request)) return {*code, Absent{}};
+    if (const auto answer = s.answerRequest.find(request); answer != s.answerRequest.end()) {
+        AttributeResult result;
+        result.value = fake::convert(answer->second, result.code);
+        return result;
+    }
     if (fake::isGone(node)) return {kInvalidElement, Absent{}};
     if (const fake::Attribute* value = fake::find(s.nodes[static_cast<std::size_t>(node)], attribute)) {
         AttributeResult result;

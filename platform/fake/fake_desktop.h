@@ -101,6 +101,8 @@ std::int64_t now();
 void beforeRequest(int n, std::function<void()> action);
 // The n-th request fails with this result code instead of being answered.
 void failRequest(int n, std::int32_t code);
+// The n-th request succeeds with this value instead of its own (a value of the wrong kind).
+void answerRequest(int n, Attribute value);
 // The element with this label disappears: every later query on it fails as invalid.
 void vanish(const std::string& label);
 // Whether the element with this label is still there.
