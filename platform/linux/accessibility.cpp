@@ -21,9 +21,9 @@ using linux_desktop::ObjectRef;
 using linux_desktop::Reply;
 using linux_desktop::Request;
 
-constexpr const char* kTextInterface = "org.a11y.atspi.Text";
-constexpr const char* kComponentInterface = "org.a11y.atspi.Component";
-constexpr const char* kActionInterface = "org.a11y.atspi.Action";
+using linux_desktop::kActionInterface;
+using linux_desktop::kComponentInterface;
+using linux_desktop::kTextInterface;
 constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
 
 struct RunningApplication {
@@ -179,23 +179,38 @@ std::optional<Extents> readExtents(DBusMessage* message) {
     return extents;
 }
 
-std::optional<std::vector<std::string>> readActionNames(DBusMessage* message) {
+// The number of actions in an Action.GetActions answer, a(sss). Its names are the localized
+// ones ("Click" in English), so they are not compared; Action.GetName gives the fixed names.
+std::optional<std::size_t> readActionCount(DBusMessage* message) {
     DBusMessageIter iter;
     DBusMessageIter array;
     if (!dbus_message_has_signature(message, "a(sss)") || !dbus_message_iter_init(message, &iter)) {
         return std::nullopt;
     }
-    std::vector<std::string> names;
+    std::size_t count = 0;
     dbus_message_iter_recurse(&iter, &array);
     while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
-        DBusMessageIter fields;
-        dbus_message_iter_recurse(&array, &fields);
-        const char* name = nullptr;
-        dbus_message_iter_get_basic(&fields, &name);
-        names.emplace_back(name);
+        ++count;
         dbus_message_iter_next(&array);
     }
-    return names;
+    return count;
+}
+
+std::optional<std::vector<std::string>> readStrings(DBusMessage* message) {
+    DBusMessageIter iter;
+    DBusMessageIter array;
+    if (!dbus_message_has_signature(message, "as") || !dbus_message_iter_init(message, &iter)) {
+        return std::nullopt;
+    }
+    std::vector<std::string> strings;
+    dbus_message_iter_recurse(&iter, &array);
+    while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRING) {
+        const char* text = nullptr;
+        dbus_message_iter_get_basic(&array, &text);
+        strings.emplace_back(text);
+        dbus_message_iter_next(&array);
+    }
+    return strings;
 }
 
 std::optional<bool> readBool(DBusMessage* message) {
@@ -249,6 +264,22 @@ AttributeResult convert(Request request, DBusMessage* message) {
         }
     }
     return malformed();
+}
+
+// Whether the object offers an AT-SPI interface: kSuccess with the answer, or the code of the
+// failed request.
+struct Offer {
+    std::int32_t code = kSuccess;
+    bool offered = false;
+};
+
+Offer offers(const ObjectRef& object, const char* interface) {
+    const Reply reply = call(object, linux_desktop::kAccessibleInterface, "GetInterfaces");
+    if (reply.code != kSuccess) return {reply.code, false};
+    const auto interfaces = readStrings(reply.message.get());
+    if (!interfaces) return {kFailure, false};
+    return {kSuccess, std::find(interfaces->begin(), interfaces->end(), interface) !=
+                          interfaces->end()};
 }
 
 // The windows among an application's children: one role request per child. A child that
@@ -331,22 +362,25 @@ Element createApplicationElement(std::int64_t processId) {
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     const ObjectRef& object = objectOf(element);
     if (object.bus.empty()) return {kInvalidElement, Absent{}};
-    const auto request = linux_desktop::requestFor(attribute);
-    if (!request) return {kAttributeUnsupported, Absent{}};
+    const auto mapping = linux_desktop::mappingFor(attribute);
+    if (!mapping) return {kAttributeUnsupported, Absent{}};
+    const Request request = mapping->request;
     // Only the application element lists windows, as on macOS.
-    if (*request == Request::windows && object.path != linux_desktop::kApplicationRootPath) {
+    if (request == Request::windows && object.path != linux_desktop::kApplicationRootPath) {
         return {kAttributeUnsupported, Absent{}};
     }
-    const Reply reply = requestFor(*request, object);
-    if (reply.code != kSuccess) {
-        // An element without the Text interface has a value, but not a text.
-        if (*request == Request::value && linux_desktop::isMissingInterface(reply.errorName)) {
-            return {kSuccess, OtherValue{}};
+    if (mapping->interface != nullptr) {
+        const Offer offer = offers(object, mapping->interface);
+        if (offer.code != kSuccess) return {offer.code, Absent{}};
+        if (!offer.offered) {
+            if (mapping->otherValueWithoutInterface) return {kSuccess, OtherValue{}};
+            return {kAttributeUnsupported, Absent{}};
         }
-        return {reply.code, Absent{}};
     }
-    AttributeResult result = convert(*request, reply.message.get());
-    if (*request == Request::windows && result.code == kSuccess) {
+    const Reply reply = requestFor(request, object);
+    if (reply.code != kSuccess) return {reply.code, Absent{}};
+    AttributeResult result = convert(request, reply.message.get());
+    if (request == Request::windows && result.code == kSuccess) {
         result.value = windowsAmong(std::move(std::get<ElementList>(result.value)));
     }
     return result;
@@ -357,17 +391,24 @@ std::int32_t performAction(const Element& element, std::string_view action) {
     if (object.bus.empty()) return kInvalidElement;
     const auto wanted = linux_desktop::actionNamesFor(action);
     if (wanted.empty()) return kActionUnsupported;
+    const Offer offer = offers(object, kActionInterface);
+    if (offer.code != kSuccess) return offer.code;
+    if (!offer.offered) return kActionUnsupported;
     const Reply listing = call(object, kActionInterface, "GetActions");
-    if (listing.code != kSuccess) {
-        return linux_desktop::isMissingInterface(listing.errorName) ? kActionUnsupported
-                                                                     : listing.code;
+    if (listing.code != kSuccess) return listing.code;
+    const auto count = readActionCount(listing.message.get());
+    if (!count) return kFailure;
+    std::vector<std::string> names;
+    for (std::size_t index = 0; index < *count; ++index) {
+        const Reply name = callWithInt(object, kActionInterface, "GetName",
+                                       static_cast<dbus_int32_t>(index));
+        if (name.code != kSuccess) return name.code;
+        names.push_back(readString(name.message.get()).value_or(""));
     }
-    const auto names = readActionNames(listing.message.get());
-    if (!names) return kFailure;
     for (const std::string_view candidate : wanted) {
-        const auto found = std::find(names->begin(), names->end(), candidate);
-        if (found == names->end()) continue;
-        const auto index = static_cast<dbus_int32_t>(found - names->begin());
+        const auto found = std::find(names.begin(), names.end(), candidate);
+        if (found == names.end()) continue;
+        const auto index = static_cast<dbus_int32_t>(found - names.begin());
         const Reply done = callWithInt(object, kActionInterface, "DoAction", index);
         if (done.code != kSuccess) return done.code;
         const auto performed = readBool(done.message.get());

@@ -1,20 +1,25 @@
 // The Linux desktop as the macOS accessibility interface would present it.
 //
-// Attributes (one AT-SPI request each unless said otherwise):
+// Attributes, with the number of AT-SPI requests each costs:
 //
-//   "AXRole"         Accessible.GetRole, through the role table below
-//   "AXWindows"      application element only: Accessible.GetChildren, then Accessible.GetRole
-//                    of each child; children with a window role, in the application's order
-//                    (1 + n requests). Any other element: not supported.
-//   "AXChildren"     Accessible.GetChildren: all children, in order, in ONE request
-//   "AXValue"        Text.GetText(0, -1): the whole text where the element offers Text;
-//                    otherwise a value that is not text (OtherValue)
-//   "AXTitle"        the Accessible Name property, as text
-//   "AXDescription"  the Accessible Description property, as text
-//   "AXPosition"     Component.GetExtents(screen): (x, y) as a Point
-//   "AXSize"         Component.GetExtents(screen): (width, height) as a Size; without a
-//                    Component interface both read Absent with kAttributeUnsupported
-//   anything else    no request: Absent with kAttributeUnsupported
+//   "AXRole"         1      Accessible.GetRole, through the role table below
+//   "AXWindows"      1 + n  application element only: Accessible.GetChildren, then
+//                           Accessible.GetRole of each child; the children with a window role,
+//                           in the application's order. Any other element: not supported.
+//   "AXChildren"     1      Accessible.GetChildren: all children, in order
+//   "AXValue"        2      Accessible.GetInterfaces, then Text.GetText(0, -1): the whole text
+//                           where the element offers Text; otherwise (1 request) a value that
+//                           is not text: kSuccess with OtherValue
+//   "AXTitle"        1      the Accessible Name property, as text
+//   "AXDescription"  1      the Accessible Description property, as text
+//   "AXPosition"     2      Accessible.GetInterfaces, then Component.GetExtents(screen):
+//                           (x, y) as a Point
+//   "AXSize"         2      the same: (width, height) as a Size. Without a Component interface
+//                           both read Absent with kAttributeUnsupported
+//   anything else    0      Absent with kAttributeUnsupported
+//
+// Interfaces are asked for before they are used because GTK's bridge answers a call of an
+// interface that an object lacks only after logging a critical warning in the application.
 //
 // Roles ("AXRole"):
 //
@@ -31,8 +36,11 @@
 //   any other role                       "atspi:" followed by the AT-SPI role name
 //
 // Actions: "AXPress" performs the element's "click" action, or its "press" action when it has
-// no "click". An element without either, or an action name other than "AXPress", gives
-// kActionUnsupported; an action that the application refuses gives kCannotComplete.
+// no "click", by their fixed (not localized) names: Accessible.GetInterfaces,
+// Action.GetActions, Action.GetName of each action, Action.DoAction (3 + n requests). An
+// element without the Action interface or without either action, and an action name other
+// than "AXPress", give kActionUnsupported; an action that the application refuses gives
+// kCannotComplete.
 //
 // Errors of a request (the D-Bus error name of the reply, or the failure of the call itself):
 //
@@ -70,18 +78,18 @@ namespace {
 
 struct AttributeRow {
     std::string_view attribute;
-    Request request;
+    AttributeMapping mapping;
 };
 
 constexpr std::array kAttributes{
-    AttributeRow{"AXRole", Request::role},
-    AttributeRow{"AXWindows", Request::windows},
-    AttributeRow{"AXChildren", Request::children},
-    AttributeRow{"AXValue", Request::value},
-    AttributeRow{"AXTitle", Request::title},
-    AttributeRow{"AXDescription", Request::description},
-    AttributeRow{"AXPosition", Request::position},
-    AttributeRow{"AXSize", Request::size},
+    AttributeRow{"AXRole", {Request::role, nullptr, false}},
+    AttributeRow{"AXWindows", {Request::windows, nullptr, false}},
+    AttributeRow{"AXChildren", {Request::children, nullptr, false}},
+    AttributeRow{"AXValue", {Request::value, kTextInterface, true}},
+    AttributeRow{"AXTitle", {Request::title, nullptr, false}},
+    AttributeRow{"AXDescription", {Request::description, nullptr, false}},
+    AttributeRow{"AXPosition", {Request::position, kComponentInterface, false}},
+    AttributeRow{"AXSize", {Request::size, kComponentInterface, false}},
 };
 
 struct RoleRow {
@@ -154,9 +162,9 @@ const RoleRow* roleRow(std::uint32_t atspiRole) {
 
 }  // namespace
 
-std::optional<Request> requestFor(std::string_view attribute) {
+std::optional<AttributeMapping> mappingFor(std::string_view attribute) {
     for (const auto& row : kAttributes) {
-        if (row.attribute == attribute) return row.request;
+        if (row.attribute == attribute) return row.mapping;
     }
     return std::nullopt;
 }
@@ -185,10 +193,6 @@ std::int32_t codeForError(std::string_view errorName) {
         if (row.name == errorName) return row.code;
     }
     return kFailure;
-}
-
-bool isMissingInterface(std::string_view errorName) {
-    return codeForError(errorName) == kAttributeUnsupported;
 }
 
 }  // namespace platform::linux_desktop

@@ -24,8 +24,25 @@ enum class Request {
     size,         // Component.GetExtents in screen coordinates: width, height
 };
 
-// The request for a macOS attribute name, or nothing for an attribute without one.
-std::optional<Request> requestFor(std::string_view attribute);
+inline constexpr const char* kTextInterface = "org.a11y.atspi.Text";
+inline constexpr const char* kComponentInterface = "org.a11y.atspi.Component";
+inline constexpr const char* kActionInterface = "org.a11y.atspi.Action";
+
+// How one macOS attribute is answered.
+struct AttributeMapping {
+    Request request;
+    // The AT-SPI interface that the request needs beyond Accessible, or nullptr. Whether the
+    // element offers it is asked first (Accessible.GetInterfaces): GTK's bridge answers a call
+    // of an interface that an object lacks only after logging a critical warning in the
+    // application.
+    const char* interface;
+    // Without that interface the attribute reads as a value that is not text (kSuccess,
+    // OtherValue) rather than as unsupported (kAttributeUnsupported, Absent).
+    bool otherValueWithoutInterface;
+};
+
+// The mapping of a macOS attribute name, or nothing for an attribute without one.
+std::optional<AttributeMapping> mappingFor(std::string_view attribute);
 
 // The macOS role text for an AT-SPI role number ("AXRow" for a table row). A role without a
 // macOS counterpart reads "atspi:" and its AT-SPI name, which no macOS role text equals.
@@ -41,8 +58,5 @@ std::span<const std::string_view> actionNamesFor(std::string_view action);
 // The result code for a D-Bus error name from a failed request.
 std::int32_t codeForError(std::string_view errorName);
 
-// D-Bus errors that say the object does not offer the interface that was asked: the element
-// exists, but the attribute reads as not supported.
-bool isMissingInterface(std::string_view errorName);
 
 }  // namespace platform::linux_desktop

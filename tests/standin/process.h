@@ -1,0 +1,57 @@
+// Child processes for the Linux tests: running a program to its end with its standard streams
+// captured, and starting, watching and stopping the CorelDRAW stand-in (standin.py).
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct ProcessResult {
+    int exitStatus = -1;  // the exit status, or -1 when the process did not exit normally
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// Runs the program (argv[0] is its path) with the environment changes given as "NAME=value"
+// (set) or "NAME" (removed), no standard input, and waits for its end.
+ProcessResult runProcess(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& environmentChanges = {});
+
+// One running stand-in and the files through which it talks to the test.
+struct StandIn {
+    pid_t pid = -1;
+    std::string directory;    // a fresh directory of its own, removed by `stop`
+    std::string commandFile;  // the command id to answer, read at every Run
+    std::string eventLog;     // one line per event: "select RelayTransportProbe", "run ...", ...
+    std::string answerFile;   // the text of the latest alert
+    std::string geometryFile; // screen geometry of the widgets, as GTK sees it
+};
+
+// Starts the stand-in with these options (see standin.py --help) and waits until it is ready:
+// its windows drawn and its application registered on the accessibility bus. Nothing when it
+// did not become ready within the time given.
+std::optional<StandIn> start(const std::vector<std::string>& options,
+                             std::chrono::milliseconds patience = std::chrono::seconds(30));
+
+// Ends the stand-in and removes its directory.
+void stop(StandIn& standIn);
+
+// Writes the command id that the stand-in answers at the next Run.
+void setCommandId(const StandIn& standIn, const std::string& commandId);
+
+// The lines of the event log so far.
+std::vector<std::string> events(const StandIn& standIn);
+
+// Waits until the event log holds this line; false when it did not come in time.
+bool waitForEvent(const StandIn& standIn, const std::string& line,
+                  std::chrono::milliseconds patience = std::chrono::seconds(10));
+
+// The whole content of a file, or nothing when it cannot be read.
+std::optional<std::string> readFile(const std::string& path);
+
+}  // namespace standin
