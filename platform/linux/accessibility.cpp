@@ -359,6 +359,11 @@ Element createApplicationElement(std::int64_t processId) {
     return elementFor(ObjectRef{});
 }
 
+Element retainElement(const Element& element) {
+    if (!element) return Element{};
+    return elementFor(objectOf(element));
+}
+
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     const ObjectRef& object = objectOf(element);
     if (object.bus.empty()) return {kInvalidElement, Absent{}};
