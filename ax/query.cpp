@@ -7,9 +7,10 @@
 namespace ax {
 namespace {
 
+// The value of kind T, moved out of the raw value (a text is not copied again).
 template <typename T>
 std::optional<T> held(Value value) {
-    if (auto* v = std::get_if<T>(&value)) return *v;
+    if (auto* v = std::get_if<T>(&value)) return std::move(*v);
     return std::nullopt;
 }
 

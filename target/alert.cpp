@@ -21,13 +21,14 @@ std::optional<AlertMatch> alertText(const platform::Element& root) {
         for (const platform::Element& element : walk) {
             if (ax::stringEquals(element, "AXRole", "AXStaticText")) staticTexts.push_back(&element);
         }
-        // Every candidate's text is read before one is chosen.
-        std::vector<std::string> texts;
-        texts.reserve(staticTexts.size());
-        for (const platform::Element* element : staticTexts) texts.push_back(ax::string(*element, "AXValue"));
-        for (std::string& text : texts) {
-            if (!text.empty()) return AlertMatch{std::move(window), std::move(text)};
+        // Every candidate's text is read before one is chosen; only the first that is not empty
+        // is kept, so a long alert holds one text rather than all of them.
+        std::optional<std::string> message;
+        for (const platform::Element* element : staticTexts) {
+            std::string text = ax::string(*element, "AXValue");
+            if (!message && !text.empty()) message = std::move(text);
         }
+        if (message) return AlertMatch{std::move(window), std::move(*message)};
     }
     return std::nullopt;
 }
