@@ -155,6 +155,16 @@ void settle() {
     }
 }
 
+// The record line of a request: "<verb> <label> <name>", built in one allocation.
+std::string requestLine(std::string_view verb, int node, std::string_view name) {
+    static const std::string kNoLabel = "?";
+    const std::string& label = node < 0 ? kNoLabel : state().nodes[static_cast<std::size_t>(node)].label;
+    std::string line;
+    line.reserve(verb.size() + label.size() + name.size() + 2);
+    line.append(verb).append(1, ' ').append(label).append(1, ' ').append(name);
+    return line;
+}
+
 // Records one request and returns its number, after the hooks that belong to it have run.
 int beginRequest(std::string line) {
     State& s = state();
@@ -387,7 +397,7 @@ Element retainElement(const Element& element) { return fake::handleTo(fake::node
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest("get " + fake::labelOf(element) + " " + std::string(attribute));
+    const int request = fake::beginRequest(fake::requestLine("get", node, attribute));
     if (const auto code = fake::injectedFailure(request)) return {*code, Absent{}};
     if (const auto answer = s.answerRequest.find(request); answer != s.answerRequest.end()) {
         AttributeResult result;
@@ -412,7 +422,7 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
 std::int32_t performAction(const Element& element, std::string_view action) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest("press " + fake::labelOf(element) + " " + std::string(action));
+    const int request = fake::beginRequest(fake::requestLine("press", node, action));
     if (const auto code = fake::injectedFailure(request)) return *code;
     if (fake::isGone(node)) return kInvalidElement;
     if (action != "AXPress") return kActionUnsupported;
