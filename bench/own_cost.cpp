@@ -1,0 +1,246 @@
+// Our own cost per element: the walk (ax::descendants), the locator (target::findScriptWindow)
+// and the alert reader (target::alertText) over fake trees of one size, under Google Benchmark.
+//
+// One process per size, so that its peak resident set belongs to that size alone. Each
+// iteration installs a fresh copy of the desktop, untimed (the fake records every request, and
+// a record that grew over the iterations would be measured too), then times the call and the
+// release of its result. A counting allocator gives the heap that one call holds at its peak
+// beyond what was live before it.
+//
+// usage: tessary_bench_cost --elements N [--rows-file FILE] [--figures-file FILE] [Google Benchmark flags]
+//        tessary_bench_cost --summarise FIGURES-FILE [--rows-file FILE]
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "ax/query.h"
+#include "ax/walk.h"
+#include "bench/fake_trees.h"
+#include "bench/rows.h"
+#include "target/alert.h"
+#include "target/inspector.h"
+
+// ---- Counting allocator ---------------------------------------------------------------------
+
+namespace {
+
+std::size_t heapLive = 0;
+std::size_t heapPeak = 0;
+
+void* allocate(std::size_t bytes) {
+    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    heapLive += malloc_usable_size(block);
+    heapPeak = std::max(heapPeak, heapLive);
+    return block;
+}
+
+void deallocate(void* block) noexcept {
+    if (block == nullptr) return;
+    heapLive -= malloc_usable_size(block);
+    std::free(block);
+}
+
+}  // namespace
+
+void* operator new(std::size_t bytes) { return allocate(bytes); }
+void* operator new[](std::size_t bytes) { return allocate(bytes); }
+void operator delete(void* block) noexcept { deallocate(block); }
+void operator delete[](void* block) noexcept { deallocate(block); }
+void operator delete(void* block, std::size_t) noexcept { deallocate(block); }
+void operator delete[](void* block, std::size_t) noexcept { deallocate(block); }
+
+// ---- Benchmarks -----------------------------------------------------------------------------
+
+namespace {
+
+constexpr double kTargetNanoseconds = 200;
+constexpr double kTargetMebibytes = 64;
+constexpr std::int64_t kTargetElements = 100000;
+// Which desktop answers behind the seam: "fake" (platform/fake) or "bare" (bench/bare_desktop.cpp).
+const std::string kDesktop = TESSARY_BENCH_DESKTOP;
+
+struct Measured {
+    std::vector<double> seconds;  // one per timed call
+    std::size_t peakBytes = 0;    // the largest heap one call held beyond what was live before
+    std::int64_t requests = 0;    // requests of one call
+};
+
+std::map<std::string, Measured>& measured() {
+    static std::map<std::string, Measured> m;
+    return m;
+}
+
+platform::Element rootOf() { return platform::createApplicationElement(bench::kCorelPid); }
+
+platform::Element firstWindow(const platform::Element& root) {
+    platform::ElementList windows = ax::elementList(ax::attribute(root, "AXWindows"));
+    return std::move(windows.front());
+}
+
+// Times `call` on a fresh install of `desktop` in every iteration. `call` gets the application
+// element and returns whatever it found, which is released inside the timed span.
+template <typename Call>
+void timeCalls(benchmark::State& state, const std::string& name, const fake::Desktop& desktop, std::int64_t elements,
+               Call call) {
+    Measured& m = measured()[name];
+    for (auto _ : state) {
+        fake::install(desktop);
+        const platform::Element root = rootOf();
+        const int requestsBefore = fake::requests();
+        const std::size_t liveBefore = heapLive;
+        heapPeak = heapLive;
+        const auto start = std::chrono::steady_clock::now();
+        {
+            auto found = call(root);
+            benchmark::DoNotOptimize(found);
+        }
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(spent.count());
+        m.seconds.push_back(spent.count());
+        m.peakBytes = std::max(m.peakBytes, heapPeak - liveBefore);
+        m.requests = fake::requests() - requestsBefore;
+    }
+    state.counters["elements"] = static_cast<double>(elements);
+    state.counters["ns_per_element"] =
+        benchmark::Counter(static_cast<double>(elements) * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
+                                                                     benchmark::Counter::kInvert);
+    state.counters["peak_heap_MiB"] = static_cast<double>(m.peakBytes) / (1024.0 * 1024.0);
+    state.counters["requests"] = static_cast<double>(m.requests);
+}
+
+void registerAll(std::int64_t elements) {
+    const std::int64_t rows = (elements - 4) / 2;  // the inspector: 2R + 4 elements
+    const std::int64_t lines = elements - 3;        // the alert: L + 3 elements
+
+    static fake::Desktop inspectorDesktop;
+    static fake::Desktop alertDesktop;
+    {
+        std::vector<fake::Node> windows;
+        windows.push_back(bench::inspectorWindow(rows));
+        inspectorDesktop = bench::corelDesktop(std::move(windows), "");
+    }
+    {
+        std::vector<fake::Node> windows;
+        windows.push_back(bench::alertWindow(lines));
+        alertDesktop = bench::corelDesktop(std::move(windows), "");
+    }
+    const std::int64_t inspectorCount = bench::inspectorElements(rows);
+    const std::int64_t alertCount = bench::alertElements(lines);
+
+    benchmark::RegisterBenchmark(("walk/" + std::to_string(inspectorCount)).c_str(), [=](benchmark::State& state) {
+        timeCalls(state, "walk", inspectorDesktop, inspectorCount, [](const platform::Element& root) {
+            // The window is found outside the walk's own requests but inside the span: one
+            // "AXWindows" request among N + 1.
+            return ax::descendants(firstWindow(root));
+        });
+    })->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("locate/" + std::to_string(inspectorCount)).c_str(), [=](benchmark::State& state) {
+        timeCalls(state, "locate", inspectorDesktop, inspectorCount,
+                  [](const platform::Element& root) { return target::findScriptWindow(root); });
+    })->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("alert/" + std::to_string(alertCount)).c_str(), [=](benchmark::State& state) {
+        timeCalls(state, "alert", alertDesktop, alertCount,
+                  [](const platform::Element& root) { return target::alertText(root); });
+    })->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+std::string describe(const std::string& name, const std::string& desktop) {
+    const std::string where = desktop == "fake" ? " on the fake desktop" : " on a bare seam";
+    if (name == "walk") return "walk (ax::descendants)" + where;
+    if (name == "locate") return "locator (findScriptWindow)" + where;
+    return "alert reader (alertText)" + where;
+}
+
+}  // namespace
+
+// Linearity from the figures of every size: the slope of log(time) over log(elements) between
+// the smallest and the largest size, 1.00 for a cost that grows linearly.
+int summarise(const std::string& figuresFile, const std::string& rowsFile) {
+    // (desktop, name) -> size -> ns/element
+    std::map<std::pair<std::string, std::string>, std::map<std::int64_t, double>> perElement;
+    std::ifstream in(figuresFile);
+    std::string name;
+    std::string desktop;
+    std::int64_t size = 0;
+    double ns = 0;
+    while (in >> name >> desktop >> size >> ns) perElement[{desktop, name}][size] = ns;
+    std::vector<bench::Row> rows;
+    for (const auto& [key, sizes] : perElement) {
+        if (sizes.size() < 2) continue;
+        const auto& [small, smallNs] = *sizes.begin();
+        const auto& [large, largeNs] = *sizes.rbegin();
+        const double slope = std::log(largeNs * static_cast<double>(large) / (smallNs * static_cast<double>(small))) /
+                             std::log(static_cast<double>(large) / static_cast<double>(small));
+        std::string figure;
+        for (const auto& [n, v] : sizes) figure += (figure.empty() ? "" : ", ") + bench::fixed(v, 1) + " @" + std::to_string(n);
+        const bool linear = slope < 1.15;
+        rows.push_back({"3 own cost", describe(key.second, key.first) + ": growth, ns/element @ size", figure + "; slope " + bench::fixed(slope, 2),
+                        "linear (slope ~1.0)", bench::verdict(linear)});
+    }
+    bench::appendRows(rowsFile, rows);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    std::int64_t elements = 0;
+    std::string rowsFile;
+    std::string figuresFile;
+    bool summary = false;
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string flag = argv[i];
+        if (flag == "--elements") elements = std::stoll(argv[++i]);
+        else if (flag == "--rows-file") rowsFile = argv[++i];
+        else if (flag == "--figures-file") figuresFile = argv[++i];
+        else if (flag == "--summarise") figuresFile = argv[++i], summary = true;
+    }
+    if (summary) return summarise(figuresFile, rowsFile);
+    if (elements < 10) {
+        std::cerr << "usage: tessary_bench_cost --elements N [--rows-file FILE] [--figures-file FILE] [benchmark flags]\n"
+                     "       tessary_bench_cost --summarise FIGURES-FILE [--rows-file FILE]\n";
+        return 2;
+    }
+    registerAll(elements);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double rssMebibytes = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    // The targets hold at the largest size; smaller sizes show the growth.
+    const bool targetSize = elements >= kTargetElements;
+
+    std::vector<bench::Row> rows;
+    std::ofstream figures;
+    if (!figuresFile.empty()) figures.open(figuresFile, std::ios::app);
+    for (const auto& [name, m] : measured()) {
+        if (m.seconds.empty()) continue;
+        const bench::Spread s = bench::spread(m.seconds);
+        const double nsPerElement = s.median * 1e9 / static_cast<double>(elements);
+        const double heapMebibytes = static_cast<double>(m.peakBytes) / (1024.0 * 1024.0);
+        const bool ok = nsPerElement < kTargetNanoseconds && heapMebibytes < kTargetMebibytes;
+        if (figures) figures << name << ' ' << kDesktop << ' ' << elements << ' ' << nsPerElement << '\n';
+        rows.push_back({"3 own cost", describe(name, kDesktop) + ", " + std::to_string(elements) + " elements",
+                        bench::fixed(nsPerElement, 1) + " ns/element (median of " + std::to_string(m.seconds.size()) +
+                            "), " + std::to_string(m.requests) + " requests, heap peak " +
+                            bench::fixed(heapMebibytes, 2) + " MiB",
+                        targetSize ? "< 200 ns/element, < 64 MiB" : "", targetSize ? bench::verdict(ok) : ""});
+    }
+    rows.push_back({"3 own cost", "process peak RSS, " + std::to_string(elements) + " elements (" + kDesktop +
+                                      " desktop and its trees included)",
+                    bench::fixed(rssMebibytes, 1) + " MiB", "", ""});
+    bench::appendRows(rowsFile, rows);
+    return 0;
+}

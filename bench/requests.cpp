@@ -1,0 +1,117 @@
+// Requests of whole runs on fake desktops of growing size, beside the count that the
+// algorithms imply for the desktop's shape.
+//
+// The desktop: CorelDRAW with a tool window of T buttons (a scroll area without an outline)
+// and then the Scripts inspector of R rows, the relay script's row last (bench/fake_trees.h);
+// 2R + T + 7 elements with the application element. The relay script answers at once.
+//
+// usage: tessary_bench_requests [rows-file]
+#include <cstdio>
+#include <cstdint>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "bench/fake_trees.h"
+#include "bench/rows.h"
+#include "main/run.h"
+#include "support/child_run.h"
+
+namespace {
+
+struct Shape {
+    std::int64_t elements;
+    std::int64_t rows;     // R
+    std::int64_t buttons;  // T
+};
+
+// Every request of one run, from the algorithms alone: one request per query, "AXChildren" of
+// every element that a walk lists (none of these trees reaches the depth limit), nothing cached.
+std::int64_t impliedRequests(const Shape& shape) {
+    const std::int64_t R = shape.rows;
+    const std::int64_t T = shape.buttons;
+    const std::int64_t windows = 2;
+
+    // Open-alert refusal: "AXWindows", then "AXDescription" of each window; none is an alert.
+    const std::int64_t refusal = 1 + windows;
+
+    // Locate: "AXWindows", then each window in turn.
+    // Tool window: its walk (T + 2 elements); the roles of the window and of the scroll area,
+    // a candidate whose own walk (T + 1 elements) is made and all of whose T + 1 roles are read
+    // without finding an outline; then the roles of the T buttons: no other candidate.
+    const std::int64_t toolWindow = (T + 2) + 2 + (T + 1) + (T + 1) + T;
+    // Inspector: its walk (2R + 4 elements); the roles of the window and of the scroll area, a
+    // candidate whose own walk (2R + 2) holds the outline second (2 roles read). The row search
+    // starts again at the window: roles of window, scroll area and outline; then each row that
+    // is not the relay script's: its role, its own walk (row and cell), both "AXValue"s, and
+    // the cell's role in the window's walk; the relay row: role, walk, two "AXValue"s.
+    const std::int64_t inspector = (2 * R + 4) + 2 + (2 * R + 2) + 2 + 3 + (R - 1) * (1 + 2 + 2 + 1) + (1 + 2 + 2);
+    const std::int64_t locate = 1 + toolWindow + inspector;
+
+    // Rename test: the row's walk (row, cell) and both roles.
+    const std::int64_t renameTest = 2 + 2;
+    // Geometry: row position and size, list position, window position and size.
+    const std::int64_t geometry = 5;
+    // First poll: the answer is open, first among the windows: "AXWindows", its description,
+    // its walk (window, text, button), three roles, the one static text's "AXValue".
+    const std::int64_t poll = 1 + 1 + 3 + 3 + 1;
+    // Dismissal: the alert's walk, three roles, the OK button's title, "AXPress".
+    const std::int64_t dismissal = 3 + 3 + 1 + 1;
+    return refusal + locate + renameTest + geometry + poll + dismissal;
+}
+
+struct Counted {
+    int status = -1;
+    std::int64_t requests = -1;         // the fake's own count
+    std::int64_t recordedRequests = 0;  // "get" and "press" lines in its record
+};
+
+Counted countRun(const Shape& shape, const std::string& resultPath) {
+    const std::string commandId = "bench";
+    std::vector<fake::Node> windows;
+    windows.push_back(bench::toolWindow(shape.buttons));
+    windows.push_back(bench::inspectorWindow(shape.rows));
+    fake::Desktop desktop = bench::corelDesktop(std::move(windows), bench::relayAnswer(commandId));
+    const Outcome outcome = runInChild([&] {
+        fake::install(std::move(desktop));
+        const char* argv[] = {"tessary", commandId.c_str(), resultPath.c_str(), nullptr};
+        const int status = tessary::runTool(3, argv);
+        std::printf("%d\n", fake::requests());
+        return status;
+    });
+    Counted counted;
+    counted.status = outcome.status;
+    const std::string expectedPath = resultPath + "\n";
+    if (outcome.out.starts_with(expectedPath)) counted.requests = std::stoll(outcome.out.substr(expectedPath.size()));
+    for (const std::string& line : outcome.record) {
+        if (line.starts_with("get ") || line.starts_with("press ")) ++counted.recordedRequests;
+    }
+    return counted;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string rowsFile = argc > 1 ? argv[1] : "";
+    const std::string resultPath = scratchDirectory() + "/result.txt";
+    // 2R + T + 7 elements each.
+    const std::vector<Shape> shapes{{10, 1, 1}, {1000, 400, 193}, {100000, 40000, 19993}};
+    std::vector<bench::Row> rows;
+    bool allEqual = true;
+    for (const Shape& shape : shapes) {
+        const Counted counted = countRun(shape, resultPath);
+        const std::int64_t implied = impliedRequests(shape);
+        const bool equal = counted.status == 0 && counted.requests == implied && counted.recordedRequests == implied;
+        allEqual = allEqual && equal;
+        std::cerr << "requests: " << shape.elements << " elements (R=" << shape.rows << ", T=" << shape.buttons
+                  << "): exit " << counted.status << ", counted " << counted.requests << ", recorded "
+                  << counted.recordedRequests << ", implied " << implied << "\n";
+        rows.push_back({"2 requests",
+                        "whole run, " + std::to_string(shape.elements) + " elements (R=" + std::to_string(shape.rows) +
+                            " rows, T=" + std::to_string(shape.buttons) + " tool buttons)",
+                        std::to_string(counted.requests) + " counted, " + std::to_string(implied) + " = 10R+4T+48",
+                        "equal", bench::verdict(equal)});
+    }
+    bench::appendRows(rowsFile, rows);
+    return allEqual ? 0 : 1;
+}
