@@ -3,8 +3,9 @@
 // this file makes the requests and turns their answers into the tool's values.
 //
 // An element is a reference to one object on the bus (its application's bus name and its
-// path). Nothing is cached: every query is one new request to the application (two for an
-// action, 1 + n for "AXWindows").
+// path). Nothing is cached: every query asks the application afresh, with the number of
+// requests that the table in mapping.cpp gives (one for "AXChildren", whatever the number of
+// children).
 #include "platform/linux/bus.h"
 #include "platform/linux/display.h"
 #include "platform/linux/mapping.h"
