@@ -412,8 +412,13 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
     }
     const bool isApplication = s.nodes[static_cast<std::size_t>(node)].parent < 0;
     if (attribute == "AXChildren" || (isApplication && attribute == "AXWindows")) {
+        // The live children, as liveChildren lists them, without a list of indices in between.
+        const std::vector<int>& children = s.nodes[static_cast<std::size_t>(node)].children;
         ElementList list;
-        for (const int child : fake::liveChildren(node)) list.push_back(fake::handleTo(child));
+        list.reserve(children.size());
+        for (const int child : children) {
+            if (!fake::isGone(child)) list.push_back(fake::handleTo(child));
+        }
         return {kSuccess, std::move(list)};
     }
     return {kAttributeUnsupported, Absent{}};
