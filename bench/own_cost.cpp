@@ -5,11 +5,13 @@
 // desktop each iteration installs a fresh copy of the desktop, untimed (the fake records every
 // request, and a record that grew over the iterations would be measured too); the bare seam
 // (bench/bare_desktop.cpp) records nothing and is installed once. Each iteration times the call
-// and the release of its result. A counting allocator gives the heap that one call holds at its peak
-// beyond what was live before it.
+// and the release of its result. A counting allocator gives the heap that one more call, made
+// untimed, holds at its peak beyond what was live before it.
 //
-// usage: tessary_bench_cost --elements N [--rows-file FILE] [--figures-file FILE] [Google Benchmark flags]
+// usage: tessary_bench_cost --elements N [--rows-file FILE] [--figures-file FILE] [--iterations N]
+//                           [Google Benchmark flags]
 //        tessary_bench_cost --summarise FIGURES-FILE [--rows-file FILE]
+// --iterations fixes the count of timed calls, for profiling under callgrind.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sys/resource.h>
@@ -36,20 +38,27 @@
 
 namespace {
 
+// Counting is on only around the one call per benchmark whose heap is measured, outside the
+// timed calls. A block allocated while counting and freed while not (or the other way round)
+// never happens: each measured call frees what it allocated before counting ends, except its
+// result, which is freed while counting too.
+bool heapCounting = false;
 std::size_t heapLive = 0;
 std::size_t heapPeak = 0;
 
 void* allocate(std::size_t bytes) {
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     if (block == nullptr) throw std::bad_alloc();
-    heapLive += malloc_usable_size(block);
-    heapPeak = std::max(heapPeak, heapLive);
+    if (heapCounting) {
+        heapLive += malloc_usable_size(block);
+        heapPeak = std::max(heapPeak, heapLive);
+    }
     return block;
 }
 
 void deallocate(void* block) noexcept {
     if (block == nullptr) return;
-    heapLive -= malloc_usable_size(block);
+    if (heapCounting) heapLive -= std::min(heapLive, malloc_usable_size(block));
     std::free(block);
 }
 
@@ -98,14 +107,28 @@ template <typename Call>
 void timeCalls(benchmark::State& state, const std::string& name, const fake::Desktop& desktop, std::int64_t elements,
                Call call) {
     Measured& m = measured()[name];
+    if (m.requests == 0) {
+        // One call with the heap counted: its peak beyond what was live before it, and its
+        // requests.
+        fake::install(desktop);
+        const platform::Element root = rootOf();
+        const int requestsBefore = fake::requests();
+        heapLive = 0;
+        heapPeak = 0;
+        heapCounting = true;
+        {
+            auto found = call(root);
+            benchmark::DoNotOptimize(found);
+        }
+        heapCounting = false;
+        m.peakBytes = heapPeak;
+        m.requests = fake::requests() - requestsBefore;
+    }
     // The bare seam records nothing: one install serves every iteration.
     if (!kRecords) fake::install(desktop);
     for (auto _ : state) {
         if (kRecords) fake::install(desktop);
         const platform::Element root = rootOf();
-        const int requestsBefore = fake::requests();
-        const std::size_t liveBefore = heapLive;
-        heapPeak = heapLive;
         const auto start = std::chrono::steady_clock::now();
         {
             auto found = call(root);
@@ -114,8 +137,6 @@ void timeCalls(benchmark::State& state, const std::string& name, const fake::Des
         const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
         state.SetIterationTime(spent.count());
         m.seconds.push_back(spent.count());
-        m.peakBytes = std::max(m.peakBytes, heapPeak - liveBefore);
-        m.requests = fake::requests() - requestsBefore;
     }
     state.counters["elements"] = static_cast<double>(elements);
     state.counters["ns_per_element"] =
@@ -125,7 +146,7 @@ void timeCalls(benchmark::State& state, const std::string& name, const fake::Des
     state.counters["requests"] = static_cast<double>(m.requests);
 }
 
-void registerAll(std::int64_t elements) {
+void registerAll(std::int64_t elements, std::int64_t iterations) {
     const std::int64_t rows = (elements - 4) / 2;  // the inspector: 2R + 4 elements
     const std::int64_t lines = elements - 3;        // the alert: L + 3 elements
 
@@ -144,21 +165,26 @@ void registerAll(std::int64_t elements) {
     const std::int64_t inspectorCount = bench::inspectorElements(rows);
     const std::int64_t alertCount = bench::alertElements(lines);
 
-    benchmark::RegisterBenchmark(("walk/" + std::to_string(inspectorCount)).c_str(), [=](benchmark::State& state) {
+    std::vector<benchmark::internal::Benchmark*> registered;
+    registered.push_back(benchmark::RegisterBenchmark(("walk/" + std::to_string(inspectorCount)).c_str(), [=](benchmark::State& state) {
         timeCalls(state, "walk", inspectorDesktop, inspectorCount, [](const platform::Element& root) {
             // The window is found outside the walk's own requests but inside the span: one
             // "AXWindows" request among N + 1.
             return ax::descendants(firstWindow(root));
         });
-    })->UseManualTime()->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("locate/" + std::to_string(inspectorCount)).c_str(), [=](benchmark::State& state) {
+    }));
+    registered.push_back(benchmark::RegisterBenchmark(("locate/" + std::to_string(inspectorCount)).c_str(), [=](benchmark::State& state) {
         timeCalls(state, "locate", inspectorDesktop, inspectorCount,
                   [](const platform::Element& root) { return target::findScriptWindow(root); });
-    })->UseManualTime()->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("alert/" + std::to_string(alertCount)).c_str(), [=](benchmark::State& state) {
+    }));
+    registered.push_back(benchmark::RegisterBenchmark(("alert/" + std::to_string(alertCount)).c_str(), [=](benchmark::State& state) {
         timeCalls(state, "alert", alertDesktop, alertCount,
                   [](const platform::Element& root) { return target::alertText(root); });
-    })->UseManualTime()->Unit(benchmark::kMillisecond);
+    }));
+    for (benchmark::internal::Benchmark* b : registered) {
+        b->UseManualTime()->Unit(benchmark::kMillisecond);
+        if (iterations > 0) b->Iterations(iterations);
+    }
 }
 
 std::string describe(const std::string& name, const std::string& desktop) {
@@ -224,21 +250,24 @@ int main(int argc, char** argv) {
     std::int64_t elements = 0;
     std::string rowsFile;
     std::string figuresFile;
+    std::int64_t iterations = 0;  // 0: as many as Google Benchmark chooses
     bool summary = false;
     for (int i = 1; i + 1 < argc; ++i) {
         const std::string flag = argv[i];
         if (flag == "--elements") elements = std::stoll(argv[++i]);
         else if (flag == "--rows-file") rowsFile = argv[++i];
         else if (flag == "--figures-file") figuresFile = argv[++i];
+        else if (flag == "--iterations") iterations = std::stoll(argv[++i]);
         else if (flag == "--summarise") figuresFile = argv[++i], summary = true;
     }
     if (summary) return summarise(figuresFile, rowsFile);
     if (elements < 10) {
-        std::cerr << "usage: tessary_bench_cost --elements N [--rows-file FILE] [--figures-file FILE] [benchmark flags]\n"
+        std::cerr << "usage: tessary_bench_cost --elements N [--rows-file FILE] [--figures-file FILE] [--iterations N]\n"
+                     "                          [benchmark flags]\n"
                      "       tessary_bench_cost --summarise FIGURES-FILE [--rows-file FILE]\n";
         return 2;
     }
-    registerAll(elements);
+    registerAll(elements, iterations);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
 
