@@ -102,15 +102,15 @@ platform::Element firstWindow(const platform::Element& root) {
     return std::move(windows.front());
 }
 
-// Times `call` on a fresh install of `desktop` in every iteration. `call` gets the application
-// element and returns whatever it found, which is released inside the timed span.
+// Times `call` over `desktop`, installed afresh for every call on the fake desktop and once on
+// the bare seam. `call` gets the application element and returns whatever it found, which is
+// released inside the timed span. Before the timed calls, one call is made with the heap counted.
 template <typename Call>
 void timeCalls(benchmark::State& state, const std::string& name, const fake::Desktop& desktop, std::int64_t elements,
                Call call) {
     Measured& m = measured()[name];
     if (m.requests == 0) {
-        // One call with the heap counted: its peak beyond what was live before it, and its
-        // requests.
+        // Its heap at the peak beyond what was live before it, and its requests.
         fake::install(desktop);
         const platform::Element root = rootOf();
         const int requestsBefore = fake::requests();
