@@ -1,20 +1,36 @@
 // The atomic result write, shared by every implementation on a POSIX file system.
 //
-// The text goes to an auxiliary file beside the result path (same directory, so the same file
-// system), created exclusively under an unpredictable name with the rights of any new file
-// (0666 less the umask). It is flushed to stable storage and then renamed over the path in one
-// step. On any failure the auxiliary file is removed, so a reader of the path only ever sees
-// the earlier state or the whole new text, and nothing is left behind.
-#include "platform/platform.h"
+// The text goes to an auxiliary file in the path's directory (so on the same file system), with
+// the rights of any new file (0666 less the umask), is flushed to stable storage and then
+// renamed over the path in one step: a reader of the path sees the earlier state or the whole
+// new text, never a part.
+//
+// Where the system offers unnamed files (Linux O_TMPFILE), the auxiliary file has no name while
+// the text is written and flushed, so a run killed at any of those moments, even by SIGKILL,
+// leaves nothing behind: the kernel drops the file with the process. It is named, under an
+// unpredictable name, only after the flush, and renamed over the path at once. Elsewhere, or
+// where the file system refuses unnamed files, the auxiliary file is created exclusively under an
+// unpredictable name from the start. On every failure the auxiliary file is removed and the path
+// is left as it was.
+#include "platform/posix/write_file_internal.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#if defined(__APPLE__)
+#include <sys/random.h>  // getentropy
+#endif
+
+#include "platform/platform.h"
 
 namespace platform {
+namespace file_internal {
 namespace {
+
+// Names tried before giving up: a clash of 128 random bits means someone is planting names.
+constexpr int kNameAttempts = 8;
 
 std::string describe(int error) { return std::strerror(error); }
 
@@ -25,17 +41,8 @@ std::string directoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// 128 random bits as hex: nobody can plant a file or link at the name in advance.
-std::optional<std::string> randomSuffix() {
-    std::array<unsigned char, 16> bytes{};
-    if (getentropy(bytes.data(), bytes.size()) != 0) return std::nullopt;
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string suffix;
-    for (const unsigned char byte : bytes) {
-        suffix += digits[byte >> 4];
-        suffix += digits[byte & 0xf];
-    }
-    return suffix;
+std::string auxiliaryPath(const std::string& directory, const std::string& name) {
+    return (directory == "/" ? "" : directory) + "/.tessary-" + name + ".tmp";
 }
 
 bool writeAll(int fd, std::string_view text) {
@@ -58,16 +65,24 @@ bool flushToStorage(int fd) {
     return ::fsync(fd) == 0;
 }
 
-}  // namespace
+// Makes the rename itself durable. The new text already stands at the path, so a failure here
+// changes nothing for the reader and is not reported.
+void flushDirectory(const std::string& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
 
-std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view text) {
-    const std::string directory = directoryOf(path);
+std::optional<std::string> writeNamed(const std::string& path, const std::string& directory, std::string_view text,
+                                      NameSource names) {
     std::string auxiliary;
     int fd = -1;
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-        const auto suffix = randomSuffix();
-        if (!suffix) return describe(errno);
-        auxiliary = (directory == "/" ? "" : directory) + "/.tessary-" + *suffix + ".tmp";
+    for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
+        const auto name = names();
+        if (!name) return describe(errno);
+        auxiliary = auxiliaryPath(directory, *name);
         // O_EXCL with O_CREAT never follows a link at the name, O_NOFOLLOW says so twice.
         fd = ::open(auxiliary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) return describe(errno);
@@ -82,13 +97,109 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
         ::unlink(auxiliary.c_str());
         return describe(error);
     }
-    // Make the rename itself durable; the result already stands, so a failure here is moot.
-    const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd >= 0) {
-        ::fsync(directoryFd);
-        ::close(directoryFd);
-    }
+    flushDirectory(directory);
     return std::nullopt;
+}
+
+#ifdef O_TMPFILE
+
+struct UnnamedResult {
+    // The system or the file system has no unnamed files here: write a named one instead.
+    bool refused = false;
+    std::optional<std::string> error;
+};
+
+UnnamedResult refused() { return {true, std::nullopt}; }
+UnnamedResult failed(int error) { return {false, describe(error)}; }
+
+// Gives the unnamed file behind `fd` a fresh unpredictable name in the directory. Returns the
+// name's path, or nothing with errno set.
+std::optional<std::string> linkUnnamed(int fd, const std::string& directory, NameSource names) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const auto name = names();
+        if (!name) return std::nullopt;
+        std::string auxiliary = auxiliaryPath(directory, *name);
+        // linkat never follows a link at the new name: a planted one makes it fail with EEXIST.
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, auxiliary.c_str(), AT_SYMLINK_FOLLOW) == 0) return auxiliary;
+        if (errno != EEXIST) return std::nullopt;
+    }
+    errno = EEXIST;
+    return std::nullopt;
+}
+
+UnnamedResult writeUnnamed(const std::string& path, const std::string& directory, std::string_view text,
+                           NameSource names) {
+    const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // EISDIR: a kernel without O_TMPFILE; EOPNOTSUPP or EINVAL: a file system without it.
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return refused();
+        return failed(errno);
+    }
+    if (!writeAll(fd, text) || !flushToStorage(fd)) {
+        const int error = errno;
+        ::close(fd);
+        return failed(error);
+    }
+    // From here to the rename the text has a name: a SIGKILL exactly between these two calls
+    // leaves the auxiliary file (the whole new text, under its ".tessary-*.tmp" name) beside an
+    // unchanged path. Nothing else runs in that window.
+    const std::optional<std::string> auxiliary = linkUnnamed(fd, directory, names);
+    if (!auxiliary) {
+        const int error = errno;
+        ::close(fd);
+        // Without /proc there is no way to name the file: write a named one instead. Any other
+        // reason (no space for the name, say) the named file meets again and reports.
+        if (error == EEXIST) return failed(error);
+        return refused();
+    }
+    if (::rename(auxiliary->c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(auxiliary->c_str());
+        ::close(fd);
+        return failed(error);
+    }
+    // The text was flushed before it got a name, so closing cannot lose it; the path is already
+    // replaced and a late error here would be a failure reported after success.
+    ::close(fd);
+    flushDirectory(directory);
+    return {};
+}
+
+#endif
+
+}  // namespace
+
+std::optional<std::string> randomName() {
+    std::array<unsigned char, 16> bytes{};
+    if (getentropy(bytes.data(), bytes.size()) != 0) return std::nullopt;
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string name;
+    for (const unsigned char byte : bytes) {
+        name += digits[byte >> 4];
+        name += digits[byte & 0xf];
+    }
+    return name;
+}
+
+std::optional<std::string> writeAtomically(const std::string& path, std::string_view text, Auxiliary auxiliary,
+                                           NameSource names) {
+    const std::string directory = directoryOf(path);
+#ifdef O_TMPFILE
+    if (auxiliary == Auxiliary::unnamedFirst) {
+        UnnamedResult result = writeUnnamed(path, directory, text, names);
+        if (!result.refused) return std::move(result.error);
+    }
+#else
+    (void)auxiliary;
+#endif
+    return writeNamed(path, directory, text, names);
+}
+
+}  // namespace file_internal
+
+std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view text) {
+    return file_internal::writeAtomically(path, text, file_internal::Auxiliary::unnamedFirst, file_internal::randomName);
 }
 
 }  // namespace platform

@@ -1,0 +1,427 @@
+// The atomic result write, both ways of holding the text before it takes the path's place: an
+// unnamed auxiliary file (Linux) and a named one (macOS, and file systems without unnamed files).
+#include "platform/posix/write_file_internal.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
+
+#include "support/child_run.h"
+
+namespace {
+
+using platform::file_internal::Auxiliary;
+using platform::file_internal::randomName;
+using platform::file_internal::writeAtomically;
+using namespace std::string_literals;
+
+std::optional<std::string> writeThrough(Auxiliary auxiliary, const std::string& path, std::string_view text) {
+    return writeAtomically(path, text, auxiliary, randomName);
+}
+
+void put(const std::string& path, const std::string& text) {
+    ASSERT_EQ(writeThrough(Auxiliary::named, path, text), std::nullopt);
+}
+
+bool isAuxiliary(const std::string& name) { return name.starts_with(".tessary-") && name.ends_with(".tmp"); }
+
+// A text that names its own version and size and whose every byte follows from both, so a
+// reader can tell a whole text from a torn or mixed one.
+std::string versionText(int version, std::size_t size) {
+    std::string text = "version " + std::to_string(version) + " size " + std::to_string(size) + "\n";
+    const std::size_t header = text.size();
+    text.resize(size);
+    for (std::size_t i = header; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + static_cast<std::size_t>(version) * 13) % 26);
+    return text;
+}
+
+// The version of a whole text, or -1.
+int versionOf(const std::string& text) {
+    int version = 0;
+    std::size_t size = 0;
+    if (std::sscanf(text.c_str(), "version %d size %zu\n", &version, &size) != 2) return -1;
+    return size == text.size() && text == versionText(version, size) ? version : -1;
+}
+
+class WriteFile : public ::testing::TestWithParam<Auxiliary> {
+protected:
+    std::optional<std::string> write(const std::string& path, std::string_view text) {
+        return writeThrough(GetParam(), path, text);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(BothWays, WriteFile, ::testing::Values(Auxiliary::unnamedFirst, Auxiliary::named),
+                         [](const auto& info) { return info.param == Auxiliary::named ? "Named" : "Unnamed"; });
+
+TEST_P(WriteFile, TheWholeTextReplacesWhatStandsAtThePath) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    const std::string elsewhere = directory + "/elsewhere";
+    put(elsewhere, "the target of a link");
+    struct Case {
+        const char* what;
+        std::string before;  // "": nothing, "file": an older text, "link": a link to `elsewhere`
+        std::string text;
+    };
+    const Case cases[] = {
+        {"a new file", "", "TALVO_RELAY_BEGIN_1 \0 \xFF kept as given, no newline added"s},
+        {"over an older, longer file", "file", "short"},
+        {"an empty text", "file", ""},
+        {"several MiB", "file", versionText(3, 5 << 20)},
+        {"over a link, which is replaced, not followed", "link", "instead of the link"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::unlink(path.c_str());
+        if (c.before == "file") put(path, std::string(1000, 'o'));
+        if (c.before == "link") {
+            ASSERT_EQ(::symlink(elsewhere.c_str(), path.c_str()), 0);
+        }
+        EXPECT_EQ(write(path, c.text), std::nullopt);
+        EXPECT_EQ(readFile(path), c.text);
+        struct stat info {};
+        ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(readFile(elsewhere), "the target of a link");
+        EXPECT_EQ(listDirectory(directory), (std::vector<std::string>{"elsewhere", "result"}));
+    }
+}
+
+TEST_P(WriteFile, ANewFileHasTheRightsOfAnyNewFile) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}, mode_t{0}}) {
+        SCOPED_TRACE(mask);
+        put(path, "old");
+        ::chmod(path.c_str(), 0604);  // the old file's rights are not carried over
+        const mode_t previous = ::umask(mask);
+        const auto error = write(path, "new");
+        ::umask(previous);
+        EXPECT_EQ(error, std::nullopt);
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+    }
+}
+
+// A reader polls the path while it is replaced a thousand times by texts of 200 to 300 KiB,
+// each far more than one read or write call moves at once. It must always find the path, and
+// always a whole text.
+TEST_P(WriteFile, AReaderSeesOnlyWholeTexts) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    auto sizeOf = [](int version) { return std::size_t{200 << 10} + static_cast<std::size_t>(version) * 97 % (100 << 10); };
+    put(path, versionText(0, sizeOf(0)));
+
+    constexpr int kReplacements = 1000;
+    std::atomic<bool> done{false};
+    int reads = 0;
+    int missing = 0;
+    std::vector<std::string> torn;
+    std::vector<int> seen;
+    std::thread reader([&] {
+        std::string content;
+        char buffer[16384];
+        while (!done.load()) {
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                ++missing;
+                continue;
+            }
+            content.clear();
+            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) content.append(buffer, static_cast<std::size_t>(n));
+            ::close(fd);
+            ++reads;
+            const int version = versionOf(content);
+            if (version < 0) {
+                if (torn.size() < 3) torn.push_back(content.substr(0, 40) + "... (" + std::to_string(content.size()) + " bytes)");
+            } else if (seen.empty() || seen.back() != version) {
+                seen.push_back(version);
+            }
+        }
+    });
+    for (int version = 1; version <= kReplacements; ++version) {
+        const auto error = write(path, versionText(version, sizeOf(version)));
+        if (error) {
+            ADD_FAILURE() << "replacement " << version << ": " << *error;
+        }
+    }
+    done = true;
+    reader.join();
+
+    EXPECT_EQ(missing, 0) << "the path was missing for a reader";
+    EXPECT_EQ(torn, std::vector<std::string>{}) << "texts read that are no whole version";
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << "versions went back";
+    EXPECT_GT(seen.size(), 1u) << "the reader saw only one version in " << reads << " reads";
+    EXPECT_EQ(readFile(path), versionText(kReplacements, sizeOf(kReplacements)));
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"result"});
+    std::printf("%d replacements, %d whole reads, %zu versions seen\n", kReplacements, reads, seen.size());
+}
+
+// A name source a test can predict: "planted" for the first `plantedCalls` names, then random.
+int plantedCalls = 0;
+std::optional<std::string> plantedFirst() {
+    if (plantedCalls > 0) {
+        --plantedCalls;
+        return "planted";
+    }
+    return randomName();
+}
+
+// Whoever can guess the auxiliary file's name may plant a link there, to a file of theirs or to
+// a name where they want a file to appear. The write never follows it: it moves on to another
+// name, and when every name it is given is taken, it fails and changes nothing.
+TEST_P(WriteFile, ALinkPlantedAtTheAuxiliaryNameIsNeverFollowed) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    const std::string planted = directory + "/.tessary-planted.tmp";
+    const std::string victim = directory + "/victim";
+    struct Case {
+        const char* what;
+        bool victimExists;
+        int plantedNames;
+        bool succeeds;
+    };
+    const Case cases[] = {
+        {"a link to an existing file, then a free name", true, 1, true},
+        {"a link to a missing file, then a free name", false, 1, true},
+        {"a link to an existing file at every name", true, 1000, false},
+        {"a link to a missing file at every name", false, 1000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::unlink(victim.c_str());
+        if (c.victimExists) put(victim, "not yours");
+        put(path, "old");
+        ::unlink(planted.c_str());
+        ASSERT_EQ(::symlink(victim.c_str(), planted.c_str()), 0);
+
+        plantedCalls = c.plantedNames;
+        const auto error = writeAtomically(path, "new", GetParam(), plantedFirst);
+        plantedCalls = 0;
+
+        EXPECT_EQ(error, c.succeeds ? std::nullopt : std::optional<std::string>(std::strerror(EEXIST)));
+        EXPECT_EQ(readFile(path), c.succeeds ? "new" : "old");
+        EXPECT_EQ(readFile(victim), c.victimExists ? std::optional<std::string>("not yours") : std::nullopt);
+        struct stat info {};
+        ASSERT_EQ(::lstat(planted.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the planted link is left as it was";
+        std::vector<std::string> expected{".tessary-planted.tmp", "result"};
+        if (c.victimExists) expected.push_back("victim");
+        EXPECT_EQ(listDirectory(directory), expected);
+    }
+}
+
+struct ErrorCase {
+    const char* what;
+    std::string path;         // relative to the scratch directory
+    std::string description;  // as strerror gives it
+    bool hasOldText = false;  // an older text stands at the path
+};
+
+// Every failure comes back with the file layer's description, leaves the path as it was and
+// leaves no auxiliary file anywhere.
+TEST_P(WriteFile, EveryFailureIsDescribedAndChangesNothing) {
+    const std::string directory = scratchDirectory();
+    ASSERT_EQ(::mkdir((directory + "/dir").c_str(), 0755), 0);
+    put(directory + "/dir/inside", "kept");
+    put(directory + "/file", "old");
+    const ErrorCase cases[] = {
+        {"a missing directory", "/missing/result", std::strerror(ENOENT)},
+        {"a path that names a directory", "/dir", std::strerror(EISDIR)},
+        {"a path below a file", "/file/result", std::strerror(ENOTDIR)},
+        {"a name too long", "/" + std::string(300, 'n'), std::strerror(ENAMETOOLONG)},
+    };
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<std::string> before = listDirectory(directory);
+        EXPECT_EQ(write(directory + c.path, "new"), c.description);
+        EXPECT_EQ(listDirectory(directory), before);
+        EXPECT_EQ(listDirectory(directory + "/dir"), std::vector<std::string>{"inside"});
+        EXPECT_EQ(readFile(directory + "/dir/inside"), "kept");
+        EXPECT_EQ(readFile(directory + "/file"), "old");
+    }
+}
+
+// Failures that need another process: one whose files may not grow beyond 1 MiB (a full disk
+// fails the same way, in the middle of the text), and one that may not write in the directory.
+TEST_P(WriteFile, FailuresWhileWritingAndWithoutRightsChangeNothing) {
+    const std::string directory = scratchDirectory();
+    ::chmod(directory.c_str(), 0755);
+    const std::string path = directory + "/result";
+    const std::string locked = directory + "/locked";
+    ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
+    put(path, "old");
+    put(locked + "/result", "old");
+    ::chmod(locked.c_str(), 0555);
+    const Auxiliary auxiliary = GetParam();
+
+    const Outcome tooLarge = runInChild([&] {
+        const rlimit limit{1 << 20, 1 << 20};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, SIG_IGN);
+        std::printf("%s", writeThrough(auxiliary, path, std::string(2 << 20, 'x')).value_or("written").c_str());
+        return 0;
+    });
+    EXPECT_EQ(tooLarge.out, std::strerror(EFBIG));
+    EXPECT_EQ(readFile(path), "old");
+
+    const Outcome withoutRights = runInChild([&] {
+        // Root may write anywhere: the write runs as nobody.
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+        std::printf("%s", writeThrough(auxiliary, locked + "/result", "new").value_or("written").c_str());
+        return 0;
+    });
+    EXPECT_EQ(withoutRights.status, 0);
+    EXPECT_EQ(withoutRights.out, std::strerror(EACCES));
+    EXPECT_EQ(readFile(locked + "/result"), "old");
+
+    EXPECT_EQ(listDirectory(directory), (std::vector<std::string>{"locked", "result"}));
+    EXPECT_EQ(listDirectory(locked), std::vector<std::string>{"result"});
+    ::chmod(locked.c_str(), 0755);
+}
+
+// Writes `text` to `path` in a child that is killed with SIGKILL after a delay drawn from the
+// first 60 % of the time the fastest of three whole writes takes, here and now: so nearly every
+// kill lands in the middle of the write (opening, writing, flushing). After each run the old
+// text is put back.
+struct KillRuns {
+    int killed = 0;
+    int finished = 0;   // runs that ended before their kill came
+    int leftovers = 0;  // runs after which auxiliary files were found (and removed)
+};
+
+KillRuns killWhileWriting(Auxiliary auxiliary, const std::string& directory, const std::string& old,
+                          const std::string& text, int kills) {
+    const std::string path = directory + "/result";
+    auto start = [&] {
+        const pid_t child = ::fork();
+        if (child == 0) _exit(writeThrough(auxiliary, path, text) ? 1 : 0);
+        return child;
+    };
+    std::chrono::microseconds whole = std::chrono::hours(1);
+    for (int i = 0; i < 3; ++i) {
+        put(path, old);
+        const auto begun = std::chrono::steady_clock::now();
+        int status = 0;
+        ::waitpid(start(), &status, 0);
+        whole = std::min(whole, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - begun));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(readFile(path), text);
+    }
+    std::mt19937 random(20240517);
+    std::uniform_int_distribution<std::int64_t> delay(0, whole.count() * 6 / 10);
+    KillRuns runs;
+    for (int i = 0; i < kills; ++i) {
+        put(path, old);
+        const std::chrono::microseconds after{delay(random)};
+        const pid_t child = start();
+        std::this_thread::sleep_for(after);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        SCOPED_TRACE("killed " + std::to_string(after.count()) + " us after the start of a write that takes " +
+                     std::to_string(whole.count()) + " us");
+        const auto content = readFile(path);
+        if (WIFSIGNALED(status)) {
+            ++runs.killed;
+            EXPECT_TRUE(content == old) << "the old text must stand after a killed write";
+        } else {
+            ++runs.finished;
+            EXPECT_TRUE(content == text) << "a finished write leaves the whole new text";
+        }
+        bool leftover = false;
+        for (const std::string& name : listDirectory(directory)) {
+            if (name == "result") continue;
+            EXPECT_TRUE(isAuxiliary(name)) << name;
+            leftover = true;
+            ::unlink((directory + "/" + name).c_str());
+        }
+        runs.leftovers += leftover;
+    }
+    std::printf("write of %zu MiB takes %lld us: %d runs killed, %d finished first, %d left an auxiliary file\n",
+                text.size() >> 20, static_cast<long long>(whole.count()), runs.killed, runs.finished, runs.leftovers);
+    return runs;
+}
+
+#ifdef O_TMPFILE
+// Killed at any moment of the write, a run leaves the old text whole. With an unnamed auxiliary
+// file it leaves nothing else either: the text has a name only for the instant between naming
+// it and the rename, which these kills do not aim at. (Systems without unnamed files, macOS,
+// have only the named way, tested below.)
+TEST(WriteFileKilled, UnnamedLeavesTheOldTextAndNothingElse) {
+    const std::string directory = scratchDirectory();
+    const int probe = ::open(directory.c_str(), O_TMPFILE | O_WRONLY, 0600);
+    ASSERT_GE(probe, 0) << "the file system of " << directory << " refuses unnamed files: " << std::strerror(errno);
+    ::close(probe);
+    const KillRuns runs = killWhileWriting(Auxiliary::unnamedFirst, directory, versionText(1, 1000), versionText(2, 48 << 20), 40);
+    EXPECT_EQ(runs.leftovers, 0);
+    EXPECT_GT(runs.killed, 0);
+}
+#endif
+
+// A named auxiliary file cannot be removed by a process killed with SIGKILL, but the old text
+// stays whole all the same, and anything left behind is an auxiliary file.
+TEST(WriteFileKilled, NamedLeavesTheOldTextWhole) {
+    const std::string directory = scratchDirectory();
+    const KillRuns runs = killWhileWriting(Auxiliary::named, directory, versionText(1, 1000), versionText(2, 48 << 20), 20);
+    EXPECT_GT(runs.killed, 0);
+}
+
+#ifdef __linux__
+// What the directory sees of one write: the names that were written to, and the names created.
+struct DirectoryEvents {
+    std::vector<std::string> modified;
+    std::vector<std::string> created;
+};
+
+DirectoryEvents watchWrite(Auxiliary auxiliary, const std::string& directory) {
+    DirectoryEvents events;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    EXPECT_GE(watch, 0);
+    EXPECT_GE(::inotify_add_watch(watch, directory.c_str(), IN_MODIFY | IN_CREATE), 0);
+    EXPECT_EQ(writeThrough(auxiliary, directory + "/result", std::string(1 << 20, 'x')), std::nullopt);
+    alignas(inotify_event) char buffer[1 << 16];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (char* at = buffer; at < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            const std::string name = event->len > 0 ? event->name : "";
+            if (isAuxiliary(name)) (event->mask & IN_CREATE ? events.created : events.modified).push_back(name);
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    return events;
+}
+
+// The unnamed way gives the text a name only after it is written: no write ever reaches a named
+// auxiliary file, and the name appears once, for the rename.
+TEST(WriteFileUnnamed, NoWriteReachesANamedAuxiliaryFile) {
+    const std::string directory = scratchDirectory();
+    const DirectoryEvents unnamed = watchWrite(Auxiliary::unnamedFirst, directory);
+    EXPECT_EQ(unnamed.modified, std::vector<std::string>{});
+    EXPECT_EQ(unnamed.created.size(), 1u);
+    const DirectoryEvents named = watchWrite(Auxiliary::named, directory);
+    EXPECT_FALSE(named.modified.empty()) << "the watch sees writes to a named auxiliary file";
+    EXPECT_EQ(named.created.size(), 1u);
+}
+#endif
+
+}  // namespace
