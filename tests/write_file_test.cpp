@@ -298,16 +298,18 @@ TEST_P(WriteFile, FailuresWhileWritingAndWithoutRightsChangeNothing) {
     ::chmod(locked.c_str(), 0755);
 }
 
-// Writes `text` to `path` in a child that is killed with SIGKILL after a delay drawn from the
-// first 60 % of the time the fastest of three whole writes takes, here and now: so nearly every
-// kill lands in the middle of the write (opening, writing, flushing). After each run the old
-// text is put back.
+// What became of the runs of killWhileWriting.
 struct KillRuns {
     int killed = 0;
     int finished = 0;   // runs that ended before their kill came
     int leftovers = 0;  // runs after which auxiliary files were found (and removed)
 };
 
+// Writes `text` to the scratch directory's "result" in a child that is killed with SIGKILL after
+// a delay drawn from the first half of the time the fastest of three whole writes takes, here
+// and now: so nearly every kill lands in the middle of the write (opening, writing, flushing).
+// Before each run the old text is put back; after it, the path must hold the old text (or, if
+// the run finished first, the whole new one).
 KillRuns killWhileWriting(Auxiliary auxiliary, const std::string& directory, const std::string& old,
                           const std::string& text, int kills) {
     const std::string path = directory + "/result";
@@ -327,7 +329,7 @@ KillRuns killWhileWriting(Auxiliary auxiliary, const std::string& directory, con
         EXPECT_EQ(readFile(path), text);
     }
     std::mt19937 random(20240517);
-    std::uniform_int_distribution<std::int64_t> delay(0, whole.count() * 6 / 10);
+    std::uniform_int_distribution<std::int64_t> delay(0, whole.count() / 2);
     KillRuns runs;
     for (int i = 0; i < kills; ++i) {
         put(path, old);
