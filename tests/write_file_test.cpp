@@ -48,7 +48,8 @@ std::string versionText(int version, std::size_t size) {
     std::string text = "version " + std::to_string(version) + " size " + std::to_string(size) + "\n";
     const std::size_t header = text.size();
     text.resize(size);
-    for (std::size_t i = header; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + static_cast<std::size_t>(version) * 13) % 26);
+    const auto shift = static_cast<std::size_t>(version) * 13;
+    for (std::size_t i = header; i < size; ++i) text[i] = static_cast<char>('a' + (i * 7 + shift) % 26);
     return text;
 }
 
@@ -127,7 +128,7 @@ TEST_P(WriteFile, ANewFileHasTheRightsOfAnyNewFile) {
 TEST_P(WriteFile, AReaderSeesOnlyWholeTexts) {
     const std::string directory = scratchDirectory();
     const std::string path = directory + "/result";
-    auto sizeOf = [](int version) { return std::size_t{200 << 10} + static_cast<std::size_t>(version) * 97 % (100 << 10); };
+    auto sizeOf = [](int version) { return std::size_t{200 << 10} + std::size_t(version) * 97 % (100 << 10); };
     put(path, versionText(0, sizeOf(0)));
 
     constexpr int kReplacements = 1000;
@@ -146,12 +147,13 @@ TEST_P(WriteFile, AReaderSeesOnlyWholeTexts) {
                 continue;
             }
             content.clear();
-            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) content.append(buffer, static_cast<std::size_t>(n));
+            for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) content.append(buffer, std::size_t(n));
             ::close(fd);
             ++reads;
             const int version = versionOf(content);
             if (version < 0) {
-                if (torn.size() < 3) torn.push_back(content.substr(0, 40) + "... (" + std::to_string(content.size()) + " bytes)");
+                const std::string size = std::to_string(content.size());
+                if (torn.size() < 3) torn.push_back(content.substr(0, 40) + "... (" + size + " bytes)");
             } else if (seen.empty() || seen.back() != version) {
                 seen.push_back(version);
             }
@@ -324,7 +326,8 @@ KillRuns killWhileWriting(Auxiliary auxiliary, const std::string& directory, con
         const auto begun = std::chrono::steady_clock::now();
         int status = 0;
         ::waitpid(start(), &status, 0);
-        whole = std::min(whole, std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - begun));
+        const auto took = std::chrono::steady_clock::now() - begun;
+        whole = std::min(whole, std::chrono::duration_cast<std::chrono::microseconds>(took));
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         EXPECT_EQ(readFile(path), text);
     }
@@ -373,7 +376,8 @@ TEST(WriteFileKilled, UnnamedLeavesTheOldTextAndNothingElse) {
     const int probe = ::open(directory.c_str(), O_TMPFILE | O_WRONLY, 0600);
     ASSERT_GE(probe, 0) << "the file system of " << directory << " refuses unnamed files: " << std::strerror(errno);
     ::close(probe);
-    const KillRuns runs = killWhileWriting(Auxiliary::unnamedFirst, directory, versionText(1, 1000), versionText(2, 48 << 20), 40);
+    const KillRuns runs =
+        killWhileWriting(Auxiliary::unnamedFirst, directory, versionText(1, 1000), versionText(2, 48 << 20), 40);
     EXPECT_EQ(runs.leftovers, 0);
     EXPECT_GT(runs.killed, 0);
 }
@@ -383,7 +387,8 @@ TEST(WriteFileKilled, UnnamedLeavesTheOldTextAndNothingElse) {
 // stays whole all the same, and anything left behind is an auxiliary file.
 TEST(WriteFileKilled, NamedLeavesTheOldTextWhole) {
     const std::string directory = scratchDirectory();
-    const KillRuns runs = killWhileWriting(Auxiliary::named, directory, versionText(1, 1000), versionText(2, 48 << 20), 20);
+    const KillRuns runs =
+        killWhileWriting(Auxiliary::named, directory, versionText(1, 1000), versionText(2, 48 << 20), 20);
     EXPECT_GT(runs.killed, 0);
 }
 

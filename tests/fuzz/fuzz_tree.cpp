@@ -173,13 +173,18 @@ Scene decode(std::string_view data) {
         if (present & 0x40) element.pressResult = code(in);
         scene.elements.push_back(std::move(element));
     }
-    if (flags & 2) scene.applicationAttributes.emplace_back("AXWindows", in.byte() % 2 ? fake::Attribute(labels(in, count)) : value(in, count));
+    if (flags & 2) {
+        fake::Attribute windows = in.byte() % 2 ? fake::Attribute(labels(in, count)) : value(in, count);
+        scene.applicationAttributes.emplace_back("AXWindows", std::move(windows));
+    }
     if (flags & 1) {
         const std::size_t injections = 1 + in.byte() % 4;
         for (std::size_t i = 0; i < injections; ++i) {
             Injection injection;
             injection.kind = static_cast<Injection::Kind>(in.byte() % 3);
-            injection.request = 1 + (in.byte() | (in.byte() << 8)) % 400;
+            const int low = in.byte();
+            const int high = in.byte();
+            injection.request = 1 + (low | high << 8) % 400;
             if (injection.kind == Injection::fail) injection.code = code(in);
             if (injection.kind == Injection::answer) injection.value = value(in, count);
             if (injection.kind == Injection::vanish) injection.label = anyLabel(in, count);
@@ -263,12 +268,12 @@ struct Model {
         if (const fake::Attribute* attribute = stored(e, name)) {
             std::vector<int> out;
             if (const auto* elements = std::get_if<fake::ElementsAt>(attribute)) {
-                for (const std::string& name : elements->labels) out.push_back(elementNamed(name));
+                for (const std::string& listed : elements->labels) out.push_back(elementNamed(listed));
             }
             return out;
         }
-        if (name == "AXChildren" || (e == application && name == "AXWindows")) return realChildren[static_cast<std::size_t>(e)];
-        return {};
+        const bool real = name == "AXChildren" || (e == application && name == "AXWindows");
+        return real ? realChildren[static_cast<std::size_t>(e)] : std::vector<int>{};
     }
 
     std::vector<int> walk(int e, std::int64_t depth = 0) {
@@ -403,20 +408,101 @@ std::uint64_t walkBound(std::uint64_t breadth) {
     return total;
 }
 
-std::vector<std::string> recordSince(std::size_t mark) {
-    const auto& record = fake::record();
-    return {record.begin() + static_cast<std::ptrdiff_t>(mark), record.end()};
-}
-
 std::string joined(const std::vector<std::string>& lines) {
     std::string out;
     for (const std::string& line : lines) out += line + "\n";
     return out;
 }
 
-void requireSameRequests(const std::vector<std::string>& expected, std::size_t mark, std::string_view what) {
-    const std::vector<std::string> actual = recordSince(mark);
+void requireSame(const std::vector<std::string>& expected, const std::vector<std::string>& actual,
+                 std::string_view what) {
     if (actual != expected) fuzz::violated(what, {joined(expected), joined(actual)});
+}
+
+// The requests the fake has recorded since `mark`, and the model's record, which is cleared.
+void requireSameRequests(Model& model, std::size_t mark, std::string_view what) {
+    const auto& record = fake::record();
+    requireSame(model.record, {record.begin() + static_cast<std::ptrdiff_t>(mark), record.end()}, what);
+    model.record.clear();
+}
+
+// What one step of the run checks: `model` is there only while the desktop stands still.
+struct Step {
+    const platform::Element& root;
+    Model* model;
+    std::size_t mark = fake::record().size();
+};
+
+void checkWalk(const Step& step, std::uint64_t breadth) {
+    const int requestsBefore = fake::requests();
+    const platform::ElementList walk = ax::descendants(step.root);
+    require(!walk.empty() && walk.size() <= walkBound(breadth), "the walk lists the root and is bounded");
+    require(static_cast<std::size_t>(fake::requests() - requestsBefore) == walk.size(),
+            "the walk makes one request per listed element");
+    if (!step.model) return;
+    std::vector<std::string> expected;
+    for (const int e : step.model->walk(step.model->application)) expected.push_back(step.model->labelOf(e));
+    requireSameRequests(*step.model, step.mark, "the walk reads what the rules read");
+    requireSame(expected, fake::labelsOf(walk), "the walk lists what the rules list");
+}
+
+std::optional<target::AlertMatch> checkAlertText(const Step& step) {
+    std::optional<target::AlertMatch> alert = target::alertText(step.root);
+    require(!alert || (alert->window && !alert->text.empty()), "a found alert has a window and a message");
+    if (!step.model) return alert;
+    const auto expected = step.model->alertText();
+    requireSameRequests(*step.model, step.mark, "alertText reads what the rules read");
+    require(alert.has_value() == expected.has_value(), "alertText finds an alert exactly when the rules do");
+    if (alert) {
+        requireSame({step.model->labelOf(expected->first)}, {fake::labelOf(alert->window)},
+                    "alertText finds the rules' window");
+        requireSame({expected->second}, {alert->text}, "alertText reads the rules' message");
+    }
+    return alert;
+}
+
+void checkFindScriptWindow(const Step& step) {
+    const std::optional<target::ScriptWindowMatch> match = target::findScriptWindow(step.root);
+    require(!match || (match->window && match->scrollArea && match->row), "a found inspector has three elements");
+    if (!step.model) return;
+    const auto expected = step.model->findScriptWindow();
+    requireSameRequests(*step.model, step.mark, "findScriptWindow reads what the rules read");
+    require(match.has_value() == expected.has_value(), "findScriptWindow finds a match exactly when the rules do");
+    if (!match) return;
+    std::vector<std::string> wanted;
+    for (const int e : *expected) wanted.push_back(step.model->labelOf(e));
+    requireSame(wanted, {fake::labelOf(match->window), fake::labelOf(match->scrollArea), fake::labelOf(match->row)},
+                "findScriptWindow finds the rules' elements");
+}
+
+void checkDismissAlert(const Step& step, const platform::Element& window) {
+    bool failed = false;
+    try {
+        target::dismissAlert(window);
+    } catch (const tessary::Failure&) {
+        failed = true;
+    }
+    if (!step.model) return;
+    const auto expected = step.model->dismissAlert(step.model->elementNamed(fake::labelOf(window)));
+    requireSameRequests(*step.model, step.mark, "dismissAlert reads and presses what the rules say");
+    require(failed == (expected && expected->second), "dismissAlert fails exactly when the press is refused");
+}
+
+void inject(const Injection& injection, std::uint64_t& breadth) {
+    switch (injection.kind) {
+        case Injection::fail:
+            fake::failRequest(injection.request, injection.code);
+            break;
+        case Injection::answer:
+            fake::answerRequest(injection.request, injection.value);
+            if (const auto* list = std::get_if<fake::ElementsAt>(&injection.value)) {
+                breadth = std::max<std::uint64_t>(breadth, list->labels.size());
+            }
+            break;
+        case Injection::vanish:
+            fake::beforeRequest(injection.request, [label = injection.label] { fake::vanish(label); });
+            break;
+    }
 }
 
 }  // namespace
@@ -426,93 +512,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Model model(scene);
     if (model.tooLarge()) return -1;
     std::uint64_t breadth = model.breadth();
-    const bool stillDesktop = scene.injections.empty();
+    Model* reference = scene.injections.empty() ? &model : nullptr;
 
     fake::install(desktopOf(scene));
-    for (const Injection& injection : scene.injections) {
-        switch (injection.kind) {
-            case Injection::fail:
-                fake::failRequest(injection.request, injection.code);
-                break;
-            case Injection::answer:
-                fake::answerRequest(injection.request, injection.value);
-                if (const auto* list = std::get_if<fake::ElementsAt>(&injection.value)) {
-                    breadth = std::max<std::uint64_t>(breadth, list->labels.size());
-                }
-                break;
-            case Injection::vanish:
-                fake::beforeRequest(injection.request, [label = injection.label] { fake::vanish(label); });
-                break;
-        }
-    }
+    for (const Injection& injection : scene.injections) inject(injection, breadth);
     const int liveBefore = fake::liveElements();
     {
         const platform::Element root = platform::createApplicationElement(kProcessId);
-
-        std::size_t mark = fake::record().size();
-        const int requestsBefore = fake::requests();
-        {
-            const platform::ElementList walk = ax::descendants(root);
-            require(!walk.empty() && walk.size() <= walkBound(breadth), "the walk lists the root and is bounded");
-            require(static_cast<std::size_t>(fake::requests() - requestsBefore) == walk.size(),
-                    "the walk makes one request per listed element");
-            if (stillDesktop) {
-                std::vector<std::string> expected;
-                for (const int e : model.walk(model.application)) expected.push_back(model.labelOf(e));
-                requireSameRequests(model.record, mark, "the walk reads what the rules read");
-                if (fake::labelsOf(walk) != expected) fuzz::violated("the walk lists what the rules list", {joined(expected), joined(fake::labelsOf(walk))});
-            }
-        }
-
-        model.record.clear();
-        mark = fake::record().size();
-        std::optional<target::AlertMatch> alert = target::alertText(root);
-        require(!alert || (alert->window && !alert->text.empty()), "a found alert has a window and a message");
-        if (stillDesktop) {
-            const auto expected = model.alertText();
-            requireSameRequests(model.record, mark, "alertText reads what the rules read");
-            require(alert.has_value() == expected.has_value(), "alertText finds an alert exactly when the rules do");
-            if (alert) {
-                require(fake::labelOf(alert->window) == model.labelOf(expected->first), "alertText finds the rules' window",
-                        {fake::labelOf(alert->window), model.labelOf(expected->first)});
-                require(alert->text == expected->second, "alertText reads the rules' message", {alert->text, expected->second});
-            }
-        }
-
-        model.record.clear();
-        mark = fake::record().size();
-        {
-            const std::optional<target::ScriptWindowMatch> match = target::findScriptWindow(root);
-            require(!match || (match->window && match->scrollArea && match->row), "a found inspector has three elements");
-            if (stillDesktop) {
-                const auto expected = model.findScriptWindow();
-                requireSameRequests(model.record, mark, "findScriptWindow reads what the rules read");
-                require(match.has_value() == expected.has_value(), "findScriptWindow finds a match exactly when the rules do");
-                if (match) {
-                    const std::vector<std::string> found{fake::labelOf(match->window), fake::labelOf(match->scrollArea),
-                                                         fake::labelOf(match->row)};
-                    const std::vector<std::string> wanted{model.labelOf((*expected)[0]), model.labelOf((*expected)[1]),
-                                                          model.labelOf((*expected)[2])};
-                    if (found != wanted) fuzz::violated("findScriptWindow finds the rules' elements", {joined(wanted), joined(found)});
-                }
-            }
-        }
-
-        if (alert) {
-            model.record.clear();
-            mark = fake::record().size();
-            bool failed = false;
-            try {
-                target::dismissAlert(alert->window);
-            } catch (const tessary::Failure&) {
-                failed = true;
-            }
-            if (stillDesktop) {
-                const auto expected = model.dismissAlert(model.elementNamed(fake::labelOf(alert->window)));
-                requireSameRequests(model.record, mark, "dismissAlert reads and presses what the rules say");
-                require(failed == (expected && expected->second), "dismissAlert fails exactly when the press is refused");
-            }
-        }
+        checkWalk({root, reference}, breadth);
+        const std::optional<target::AlertMatch> alert = checkAlertText({root, reference});
+        checkFindScriptWindow({root, reference});
+        if (alert) checkDismissAlert({root, reference}, alert->window);
     }
     require(fake::liveElements() == liveBefore, "every element handle is released",
             {std::to_string(liveBefore), std::to_string(fake::liveElements())});
