@@ -21,12 +21,23 @@ struct ApplicationState {
     int node = -1;
 };
 
+struct Entry {
+    enum class Kind : std::uint8_t { line, get, press } kind = Kind::line;
+    int node = -1;
+    std::uint32_t name = 0;  // index into State::names
+    std::string line;        // for Kind::line
+};
+
 struct State {
     Desktop desktop;
     std::vector<LiveNode> nodes;
     std::vector<ApplicationState> applications;
     std::map<std::string, int, std::less<>> byLabel;
-    std::vector<std::string> record;
+    // Requests are noted compactly and become text lines only when the record is read, so a
+    // walk over a large tree pays for one small entry per request.
+    std::vector<Entry> entries;
+    std::vector<std::string> names;  // attribute and action names, each kept once
+    std::vector<std::string> record;  // the lines of entries[0, record.size())
     int live = 0;
     int requests = 0;
     std::int64_t clock = 0;
@@ -46,9 +57,6 @@ State& state() {
     return s;
 }
 
-struct ElementRef {
-    int node;
-};
 struct ApplicationRef {
     int index;
 };
@@ -66,12 +74,17 @@ std::string format(double value) {
     return std::string(buffer, result.ptr);
 }
 
+// An element handle carries its node's index, offset so that no handle is null (node -1 is an
+// element of no application). Handles allocate nothing; `live` counts them, so a test still
+// sees every handle that a run fails to release.
 platform::Element handleTo(int node) {
     ++state().live;
-    return platform::Element(new ElementRef{node});
+    return platform::Element(reinterpret_cast<void*>(static_cast<std::intptr_t>(node) + 2));
 }
 
-int nodeOf(const platform::Element& element) { return static_cast<ElementRef*>(element.get())->node; }
+int nodeOf(const platform::Element& element) {
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(element.get()) - 2);
+}
 
 int labelled(std::string_view label) {
     const auto found = state().byLabel.find(label);
@@ -94,7 +107,8 @@ std::string textOf(int node, std::string_view name) {
 int add(Node node, int parent) {
     State& s = state();
     const int index = static_cast<int>(s.nodes.size());
-    std::string label = node.label.empty() ? "e" + std::to_string(++s.generatedLabels) : std::move(node.label);
+    std::string label = std::move(node.label);
+    if (label.empty()) label.append("e").append(std::to_string(++s.generatedLabels));
     s.byLabel[label] = index;
     s.nodes.push_back(LiveNode{std::move(label), std::move(node.attributes), {}, parent, node.pressResult, false});
     for (Node& child : node.children) {
@@ -155,27 +169,44 @@ void settle() {
     }
 }
 
-// The record line of a request: "<verb> <label> <name>", built in one allocation.
-std::string requestLine(std::string_view verb, int node, std::string_view name) {
-    static const std::string kNoLabel = "?";
-    const std::string& label = node < 0 ? kNoLabel : state().nodes[static_cast<std::size_t>(node)].label;
+void note(std::string line) { state().entries.push_back({Entry::Kind::line, -1, 0, std::move(line)}); }
+
+std::uint32_t nameIndex(std::string_view name) {
+    auto& names = state().names;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name) return static_cast<std::uint32_t>(i);
+    }
+    names.emplace_back(name);
+    return static_cast<std::uint32_t>(names.size() - 1);
+}
+
+// Records one request and returns its number, after the hooks that belong to it have run.
+int beginRequest(Entry::Kind kind, int node, std::string_view name) {
+    State& s = state();
+    s.entries.push_back({kind, node, nameIndex(name), {}});
+    const int number = ++s.requests;
+    if (!s.beforeRequest.empty()) {
+        if (const auto hook = s.beforeRequest.find(number); hook != s.beforeRequest.end()) hook->second();
+    }
+    settle();
+    return number;
+}
+
+// The text of an entry: "<verb> <label> <name>" for a request.
+std::string lineOf(const Entry& entry) {
+    if (entry.kind == Entry::Kind::line) return entry.line;
+    const State& s = state();
+    const std::string_view verb = entry.kind == Entry::Kind::get ? "get" : "press";
+    const std::string& label = entry.node < 0 ? std::string("?") : s.nodes[static_cast<std::size_t>(entry.node)].label;
+    const std::string& name = s.names[entry.name];
     std::string line;
     line.reserve(verb.size() + label.size() + name.size() + 2);
     line.append(verb).append(1, ' ').append(label).append(1, ' ').append(name);
     return line;
 }
 
-// Records one request and returns its number, after the hooks that belong to it have run.
-int beginRequest(std::string line) {
-    State& s = state();
-    s.record.push_back(std::move(line));
-    const int number = ++s.requests;
-    if (const auto hook = s.beforeRequest.find(number); hook != s.beforeRequest.end()) hook->second();
-    settle();
-    return number;
-}
-
 std::optional<std::int32_t> injectedFailure(int request) {
+    if (state().failRequest.empty()) return std::nullopt;
     const auto found = state().failRequest.find(request);
     if (found == state().failRequest.end()) return std::nullopt;
     return found->second;
@@ -299,11 +330,15 @@ void install(Desktop desktop) {
     s.desktop.applications.clear();
 }
 
-const std::vector<std::string>& record() { return state().record; }
+const std::vector<std::string>& record() {
+    State& s = state();
+    for (std::size_t i = s.record.size(); i < s.entries.size(); ++i) s.record.push_back(lineOf(s.entries[i]));
+    return s.record;
+}
 
 std::vector<std::string> recordOf(std::initializer_list<std::string_view> kinds) {
     std::vector<std::string> lines;
-    for (const std::string& line : state().record) {
+    for (const std::string& line : record()) {
         for (const std::string_view kind : kinds) {
             if (line.starts_with(kind) && (line.size() == kind.size() || line[kind.size()] == ' ')) {
                 lines.push_back(line);
@@ -350,7 +385,7 @@ namespace platform {
 
 void releaseElement(void* reference) noexcept {
     --fake::state().live;
-    delete static_cast<fake::ElementRef*>(reference);
+    (void)reference;
 }
 
 void releaseApplication(void* reference) noexcept { delete static_cast<fake::ApplicationRef*>(reference); }
@@ -358,13 +393,13 @@ void releaseApplication(void* reference) noexcept { delete static_cast<fake::App
 void releaseEvent(void* reference) noexcept { delete static_cast<fake::EventRef*>(reference); }
 
 bool isProcessTrusted() {
-    fake::state().record.push_back("trust");
+    fake::note("trust");
     return fake::state().desktop.trusted;
 }
 
 std::vector<Application> runningApplications(std::string_view bundleIdentifier) {
     auto& s = fake::state();
-    s.record.push_back("applications " + std::string(bundleIdentifier));
+    fake::note("applications " + std::string(bundleIdentifier));
     std::vector<Application> found;
     for (std::size_t i = 0; i < s.applications.size(); ++i) {
         if (s.applications[i].bundleIdentifier == bundleIdentifier) {
@@ -380,12 +415,12 @@ std::int64_t processIdentifier(const Application& application) {
 }
 
 void activate(const Application& application) {
-    fake::state().record.push_back("activate " + std::to_string(processIdentifier(application)));
+    fake::note("activate " + std::to_string(processIdentifier(application)));
 }
 
 Element createApplicationElement(std::int64_t processId) {
     auto& s = fake::state();
-    s.record.push_back("application-element " + std::to_string(processId));
+    fake::note("application-element " + std::to_string(processId));
     for (const auto& application : s.applications) {
         if (application.processId == processId) return fake::handleTo(application.node);
     }
@@ -397,7 +432,7 @@ Element retainElement(const Element& element) { return fake::handleTo(fake::node
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest(fake::requestLine("get", node, attribute));
+    const int request = fake::beginRequest(fake::Entry::Kind::get, node, attribute);
     if (const auto code = fake::injectedFailure(request)) return {*code, Absent{}};
     if (const auto answer = s.answerRequest.find(request); answer != s.answerRequest.end()) {
         AttributeResult result;
@@ -427,7 +462,7 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
 std::int32_t performAction(const Element& element, std::string_view action) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest(fake::requestLine("press", node, action));
+    const int request = fake::beginRequest(fake::Entry::Kind::press, node, action);
     if (const auto code = fake::injectedFailure(request)) return *code;
     if (fake::isGone(node)) return kInvalidElement;
     if (action != "AXPress") return kActionUnsupported;
@@ -455,12 +490,12 @@ void postEvent(const Event& event) {
     auto& s = fake::state();
     const auto& e = *static_cast<const fake::EventRef*>(event.get());
     if (!e.mouse) {
-        s.record.push_back(std::string(e.keyDown ? "post key-down " : "post key-up ") + std::to_string(e.key));
+        fake::note(std::string(e.keyDown ? "post key-down " : "post key-up ") + std::to_string(e.key));
         if (e.keyDown && e.key == 53) fake::closeRenameFields();
         return;
     }
     const bool down = e.type == MouseEventType::leftMouseDown;
-    s.record.push_back(std::string(down ? "post mouse-down " : "post mouse-up ") + fake::format(e.position.x) + "," +
+    fake::note(std::string(down ? "post mouse-down " : "post mouse-up ") + fake::format(e.position.x) + "," +
                        fake::format(e.position.y));
     const int hit = fake::hitTest(e.position);
     if (down) {
@@ -473,7 +508,7 @@ void postEvent(const Event& event) {
 
 void sleepMicroseconds(std::uint32_t microseconds) {
     auto& s = fake::state();
-    s.record.push_back("sleep " + std::to_string(microseconds));
+    fake::note("sleep " + std::to_string(microseconds));
     s.clock += microseconds;
 }
 
