@@ -2,10 +2,11 @@
 // What each attribute, role, action and error means is decided by the table in mapping.cpp;
 // this file makes the requests and turns their answers into the tool's values.
 //
-// An element is a reference to one object on the bus (its application's bus name and its
-// path). Nothing is cached: every query asks the application afresh, with the number of
-// requests that the table in mapping.cpp gives (one for "AXChildren", whatever the number of
-// children).
+// An element is a reference to one object of an application (its application's bus name and
+// its path) and holds the application's direct connection, when it has one, on which its
+// requests travel (see bus.h). Nothing is cached but that connection: every query asks the
+// application afresh, with the number of requests that the table in mapping.cpp gives (one
+// for "AXChildren", whatever the number of children).
 #include "platform/linux/bus.h"
 #include "platform/linux/display.h"
 #include "platform/linux/mapping.h"
@@ -45,14 +46,14 @@ Element elementFor(ObjectRef object) { return Element(new ObjectRef(std::move(ob
 // ---- Requests -------------------------------------------------------------------------------
 
 Reply call(const ObjectRef& target, const char* interface, const char* method) {
-    return linux_desktop::send(linux_desktop::newCall(target, interface, method));
+    return linux_desktop::send(target, linux_desktop::newCall(target, interface, method));
 }
 
 Reply callWithInt(const ObjectRef& target, const char* interface, const char* method,
                   dbus_int32_t argument) {
     auto message = linux_desktop::newCall(target, interface, method);
     if (message) dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &argument, DBUS_TYPE_INVALID);
-    return linux_desktop::send(std::move(message));
+    return linux_desktop::send(target, std::move(message));
 }
 
 Reply getProperty(const ObjectRef& target, const char* property) {
@@ -62,7 +63,7 @@ Reply getProperty(const ObjectRef& target, const char* property) {
         dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING,
                                  &property, DBUS_TYPE_INVALID);
     }
-    return linux_desktop::send(std::move(message));
+    return linux_desktop::send(target, std::move(message));
 }
 
 Reply getText(const ObjectRef& target) {
@@ -73,7 +74,7 @@ Reply getText(const ObjectRef& target) {
         dbus_message_append_args(message.get(), DBUS_TYPE_INT32, &start, DBUS_TYPE_INT32, &end,
                                  DBUS_TYPE_INVALID);
     }
-    return linux_desktop::send(std::move(message));
+    return linux_desktop::send(target, std::move(message));
 }
 
 Reply getScreenExtents(const ObjectRef& target) {
@@ -82,7 +83,7 @@ Reply getScreenExtents(const ObjectRef& target) {
     if (message) {
         dbus_message_append_args(message.get(), DBUS_TYPE_UINT32, &coordinates, DBUS_TYPE_INVALID);
     }
-    return linux_desktop::send(std::move(message));
+    return linux_desktop::send(target, std::move(message));
 }
 
 Reply requestFor(Request request, const ObjectRef& target) {
@@ -151,7 +152,7 @@ std::optional<std::vector<ObjectRef>> readObjects(DBusMessage* message) {
         dbus_message_iter_next(&fields);
         dbus_message_iter_get_basic(&fields, &path);
         if (std::string_view(path) != linux_desktop::kNullPath && *bus != '\0') {
-            objects.push_back(ObjectRef{bus, path});
+            objects.push_back(ObjectRef{bus, path, nullptr});
         }
         dbus_message_iter_next(&array);
     }
@@ -223,16 +224,21 @@ std::optional<bool> readBool(DBusMessage* message) {
     return value != FALSE;
 }
 
-ElementList elementsOf(std::vector<ObjectRef> objects) {
+// The elements of objects that `parent` listed. Those of the parent's application share its
+// direct connection; another application's (an embedded one) are asked through the bus.
+ElementList elementsOf(std::vector<ObjectRef> objects, const ObjectRef& parent) {
     ElementList elements;
     elements.reserve(objects.size());
-    for (auto& object : objects) elements.push_back(elementFor(std::move(object)));
+    for (auto& object : objects) {
+        if (object.bus == parent.bus) object.direct = parent.direct;
+        elements.push_back(elementFor(std::move(object)));
+    }
     return elements;
 }
 
 // The one conversion of an AT-SPI answer into the tool's value. An answer of another shape
 // than the request promises reads as kFailure with nothing stored.
-AttributeResult convert(Request request, DBusMessage* message) {
+AttributeResult convert(Request request, DBusMessage* message, const ObjectRef& asked) {
     const auto stored = [](Value value) { return AttributeResult{kSuccess, std::move(value)}; };
     const auto malformed = [] { return AttributeResult{kFailure, Absent{}}; };
     switch (request) {
@@ -243,7 +249,7 @@ AttributeResult convert(Request request, DBusMessage* message) {
         case Request::windows:
         case Request::children: {
             auto objects = readObjects(message);
-            return objects ? stored(elementsOf(std::move(*objects))) : malformed();
+            return objects ? stored(elementsOf(std::move(*objects), asked)) : malformed();
         }
         case Request::value: {
             auto text = readString(message);
@@ -298,8 +304,9 @@ ElementList windowsAmong(ElementList children) {
 
 // ---- Applications ---------------------------------------------------------------------------
 
-const ObjectRef kRegistryRoot{linux_desktop::kRegistryBusName, linux_desktop::kApplicationRootPath};
-const ObjectRef kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus"};
+const ObjectRef kRegistryRoot{linux_desktop::kRegistryBusName, linux_desktop::kApplicationRootPath,
+                             nullptr};
+const ObjectRef kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus", nullptr};
 
 // The applications registered with the accessibility registry, in its order.
 std::vector<ObjectRef> registeredApplications() {
@@ -314,7 +321,7 @@ std::int64_t processOf(const ObjectRef& application) {
                                           "GetConnectionUnixProcessID");
     const char* name = application.bus.c_str();
     if (message) dbus_message_append_args(message.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
-    const Reply reply = linux_desktop::send(std::move(message));
+    const Reply reply = linux_desktop::send(kBusDaemon, std::move(message));
     if (reply.code != kSuccess) return -1;
     const auto pid = readUint(reply.message.get());
     return pid ? std::int64_t{*pid} : -1;
@@ -355,7 +362,9 @@ std::int64_t processIdentifier(const Application& application) {
 
 Element createApplicationElement(std::int64_t processId) {
     for (auto& object : registeredApplications()) {
-        if (processOf(object) == processId) return elementFor(std::move(object));
+        if (processOf(object) != processId) continue;
+        object.direct = linux_desktop::openDirectConnection(object);
+        return elementFor(std::move(object));
     }
     return elementFor(ObjectRef{});
 }
@@ -385,7 +394,7 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
     }
     const Reply reply = requestFor(request, object);
     if (reply.code != kSuccess) return {reply.code, Absent{}};
-    AttributeResult result = convert(request, reply.message.get());
+    AttributeResult result = convert(request, reply.message.get(), object);
     if (request == Request::windows && result.code == kSuccess) {
         result.value = windowsAmong(std::move(std::get<ElementList>(result.value)));
     }

@@ -10,6 +10,7 @@ namespace platform::linux_desktop {
 namespace {
 
 std::uint64_t requestsSent = 0;
+std::uint64_t directRequestsSent = 0;
 
 struct ErrorHolder {
     DBusError error;
@@ -19,7 +20,31 @@ struct ErrorHolder {
     ErrorHolder& operator=(const ErrorHolder&) = delete;
 };
 
+using PrivateConnection = Owned<DBusConnection, closePrivateConnection>;
+
+// Messages that arrived on a direct connection beside the answers (nothing the tool asked for)
+// would stay queued there for the connection's life: nothing reads them.
+void dropUnread(DBusConnection* connection) {
+    while (DBusMessage* unread = dbus_connection_pop_message(connection)) dbus_message_unref(unread);
+}
+
+// The address in a GetApplicationBusAddress answer; empty when the application offers none.
+std::string addressIn(const Reply& reply) {
+    const char* address = nullptr;
+    if (reply.code != kSuccess || !dbus_message_has_signature(reply.message.get(), "s") ||
+        !dbus_message_get_args(reply.message.get(), nullptr, DBUS_TYPE_STRING, &address,
+                               DBUS_TYPE_INVALID)) {
+        return {};
+    }
+    return address;
+}
+
 }  // namespace
+
+void closePrivateConnection(DBusConnection* connection) noexcept {
+    dbus_connection_close(connection);
+    dbus_connection_unref(connection);
+}
 
 DBusConnection* accessibilityBus() {
     silenceLibraries();
@@ -39,23 +64,29 @@ Message newCall(const ObjectRef& target, const char* interface, const char* meth
                                                 interface, method)};
 }
 
-Reply send(Message call) {
+Reply send(const ObjectRef& target, Message call) {
     Reply reply;
     if (!call) {
         reply.code = kFailure;
         return reply;
     }
-    DBusConnection* bus = accessibilityBus();
-    if (bus == nullptr) {
-        reply.code = kApiDisabled;
+    const Channel channel = target.direct ? Channel::direct : Channel::accessibilityBus;
+    DBusConnection* connection = target.direct ? target.direct.get() : accessibilityBus();
+    if (connection == nullptr || !dbus_connection_get_is_connected(connection)) {
+        reply.code = codeForClosedConnection(channel);
         return reply;
     }
     ++requestsSent;
+    if (channel == Channel::direct) ++directRequestsSent;
     ErrorHolder error;
     reply.message.reset(dbus_connection_send_with_reply_and_block(
-        bus, call.get(), kRequestTimeoutMilliseconds, &error.error));
+        connection, call.get(), kRequestTimeoutMilliseconds, &error.error));
+    if (channel == Channel::direct) dropUnread(connection);
     if (reply.message) {
         reply.code = kSuccess;
+    } else if (!dbus_connection_get_is_connected(connection)) {
+        // The connection closed while the request waited; libdbus then answers NoReply.
+        reply.code = codeForClosedConnection(channel);
     } else {
         reply.errorName = error.error.name != nullptr ? error.error.name : "";
         reply.code = codeForError(reply.errorName);
@@ -63,6 +94,28 @@ Reply send(Message call) {
     return reply;
 }
 
+DirectConnection openDirectConnection(const ObjectRef& application) {
+    const ObjectRef throughBus{application.bus, application.path, nullptr};
+    const std::string address =
+        addressIn(send(throughBus, newCall(throughBus, kApplicationInterface, "GetApplicationBusAddress")));
+    if (address.empty()) return nullptr;
+    ErrorHolder error;
+    PrivateConnection opened{dbus_connection_open_private(address.c_str(), &error.error)};
+    if (!opened) return nullptr;
+    // A private connection never ends the process when it closes (a bus connection of libdbus
+    // would, by default).
+    dbus_connection_set_exit_on_disconnect(opened.get(), FALSE);
+    DirectConnection direct{std::move(opened)};
+    // The socket is authenticated on first use: a connection that the application refuses
+    // shows only when a request is answered.
+    const ObjectRef throughDirect{application.bus, application.path, direct};
+    const Reply ping = send(throughDirect, newCall(throughDirect, DBUS_INTERFACE_PEER, "Ping"));
+    if (ping.code != kSuccess) return nullptr;
+    return direct;
+}
+
 std::uint64_t requestCount() { return requestsSent; }
+
+std::uint64_t directRequestCount() { return directRequestsSent; }
 
 }  // namespace platform::linux_desktop

@@ -42,6 +42,18 @@
 // than "AXPress", give kActionUnsupported; an action that the application refuses gives
 // kCannotComplete.
 //
+// Connections: the requests of an application's elements travel on the application's own
+// direct connection when it offers one, and through the accessibility bus otherwise; the
+// counts above hold on either. createApplicationElement opens the direct connection once:
+// Application.GetApplicationBusAddress of the application's root object through the bus, then
+// Peer.Ping over the new connection (2 requests, beside the registry's Accessible.GetChildren
+// and one GetConnectionUnixProcessID per registered application). An empty address, an
+// address that cannot be opened or a Ping without answer leave the application on the bus.
+// The elements that an element lists share its connection when they belong to the same
+// application (the same bus name); the connection closes when the last of them is released.
+// The registry, the bus daemon and the application names that runningApplications compares
+// are asked through the bus.
+//
 // Errors of a request (the D-Bus error name of the reply, or the failure of the call itself):
 //
 //   org.freedesktop.DBus.Error.UnknownObject       kInvalidElement    the object has gone
@@ -60,6 +72,12 @@
 //   a reply of an unexpected signature             kFailure
 //   any other error                                kFailure
 //   no accessibility bus at all                    kApiDisabled
+//   the accessibility bus closed, before a request
+//   or while it waited for the answer              kApiDisabled
+//   the application's direct connection closed,
+//   before a request or while it waited            kInvalidElement    the application has gone
+//                                                                     (no request is made on
+//                                                                     a closed connection)
 //   an element made for a process that has no
 //   application on the accessibility bus           kInvalidElement (no request is made)
 #include "platform/linux/mapping.h"
@@ -193,6 +211,12 @@ std::int32_t codeForError(std::string_view errorName) {
         if (row.name == errorName) return row.code;
     }
     return kFailure;
+}
+
+std::int32_t codeForClosedConnection(Channel channel) {
+    // An application's own connection closes when the application ends; it is not opened
+    // again, so its elements stay invalid, as its objects on the bus would be.
+    return channel == Channel::direct ? kInvalidElement : kApiDisabled;
 }
 
 }  // namespace platform::linux_desktop

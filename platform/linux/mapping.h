@@ -55,8 +55,17 @@ bool isWindowRole(std::uint32_t atspiRole);
 // empty for an action without a counterpart.
 std::span<const std::string_view> actionNamesFor(std::string_view action);
 
+// The connection that a request travels on.
+enum class Channel {
+    accessibilityBus,  // through the bus daemon
+    direct,            // the application's own connection
+};
+
 // The result code for a D-Bus error name from a failed request.
 std::int32_t codeForError(std::string_view errorName);
 
+// The result code for a request whose connection has closed, before it was sent or while it
+// waited for its answer.
+std::int32_t codeForClosedConnection(Channel channel);
 
 }  // namespace platform::linux_desktop

@@ -3,11 +3,14 @@
 #include "desktop_support.h"
 #include "process.h"
 
+#include "platform/linux/bus.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -33,10 +36,98 @@ std::map<std::string, Rectangle> gtkGeometry(const standin::StandIn& standIn) {
     return rectangles;
 }
 
+// The Scripts inspector of the stand-in with its five scripts, as `dump` shows it.
+constexpr const char* kInspectorDump =
+    "AXWindow [Scripts]\n"
+    "  atspi:panel\n"
+    "    AXScrollArea\n"
+    "      atspi:viewport\n"
+    "        AXOutline [Scripts]\n"
+    "          AXRow\n"
+    "            atspi:filler\n"
+    "              AXStaticText \"AutoSaveBackup\" [AutoSaveBackup]\n"
+    "          AXRow\n"
+    "            atspi:filler\n"
+    "              AXStaticText \"BatchExportPNG\" [BatchExportPNG]\n"
+    "          AXRow\n"
+    "            atspi:filler\n"
+    "              AXStaticText \"RelayTransportProbe\" [RelayTransportProbe]\n"
+    "          AXRow\n"
+    "            atspi:filler\n"
+    "              AXStaticText \"RenumberPages\" [RenumberPages]\n"
+    "          AXRow\n"
+    "            atspi:filler\n"
+    "              AXStaticText \"TrimMarks\" [TrimMarks]\n"
+    "      atspi:scroll bar\n"
+    "      atspi:scroll bar\n"
+    "    AXButton [Run]\n";
+
+// The requests that the Linux implementation sent while `work` ran: all of them, and those
+// that travelled on an application's direct connection.
+struct Requests {
+    std::uint64_t all = 0;
+    std::uint64_t direct = 0;
+};
+
+template <typename Work>
+Requests requestsOf(Work work) {
+    const auto all = platform::linux_desktop::requestCount();
+    const auto direct = platform::linux_desktop::directRequestCount();
+    work();
+    return {platform::linux_desktop::requestCount() - all,
+            platform::linux_desktop::directRequestCount() - direct};
+}
+
+// The sockets that this process holds open: the accessibility bus, the direct connections.
+std::size_t openSockets() {
+    std::size_t sockets = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code unreadable;
+        const auto target = std::filesystem::read_symlink(entry.path(), unreadable);
+        if (!unreadable && target.string().starts_with("socket:")) ++sockets;
+    }
+    return sockets;
+}
+
+// The sockets on which GTK applications of the private desktop offer their direct connection:
+// $XDG_RUNTIME_DIR/at-spi2-socket-<pid> for root, $XDG_RUNTIME_DIR/at-spi2-XXXXXX/socket for
+// other users.
+std::vector<std::filesystem::path> directSockets() {
+    std::vector<std::filesystem::path> sockets;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr) return sockets;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(runtime, ignored)) {
+        if (entry.is_socket(ignored) && entry.path().string().find("/at-spi2-") != std::string::npos) {
+            sockets.push_back(entry.path());
+        }
+    }
+    return sockets;
+}
+
+// The stand-in without a direct connection to offer: its bridge cannot make the directory of
+// its socket.
+const std::vector<std::string> kNoDirectConnection{"XDG_RUNTIME_DIR=/dev/null/none"};
+
 class StandInTest : public ::testing::Test {
 protected:
-    void launch(const std::vector<std::string>& options = {}) {
+    // Starts the stand-in, with these "NAME=value" changes to its environment, and makes its
+    // application element.
+    void launch(const std::vector<std::string>& options = {},
+                const std::vector<std::string>& environment = {}) {
+        std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+        for (const auto& change : environment) {
+            const auto equals = change.find('=');
+            const std::string name = change.substr(0, equals);
+            const char* before = std::getenv(name.c_str());
+            saved.emplace_back(name, before != nullptr ? std::optional<std::string>(before) : std::nullopt);
+            setenv(name.c_str(), change.substr(equals + 1).c_str(), 1);
+        }
         auto started = standin::start(options);
+        for (const auto& [name, before] : saved) {
+            if (before) setenv(name.c_str(), before->c_str(), 1);
+            else unsetenv(name.c_str());
+        }
         ASSERT_TRUE(started) << "the stand-in did not become ready";
         standIn = *started;
         auto applications = platform::runningApplications(kBundleIdentifier);
@@ -79,16 +170,22 @@ TEST_F(StandInTest, ApplicationIsFoundByItsNameWithItsProcessId) {
 }
 
 TEST_F(StandInTest, ApplicationThatEndedIsGoneAndItsElementsAreInvalid) {
-    launch();
-    auto window = inspector();
-    standin::stop(standIn);
-    EXPECT_TRUE(eventually([] { return platform::runningApplications(kBundleIdentifier).empty(); }));
-    for (const Element* element : {&root, &window}) {
-        const auto role = platform::copyAttributeValue(*element, "AXRole");
-        EXPECT_EQ(role.code, platform::kInvalidElement);
-        EXPECT_TRUE(std::holds_alternative<platform::Absent>(role.value));
+    // Its direct connection closes with it; through the bus its name has no owner any more.
+    for (const auto& [channel, environment] : {std::pair{"direct connection", std::vector<std::string>{}},
+                                               std::pair{"bus", kNoDirectConnection}}) {
+        launch({}, environment);
+        auto window = inspector();
+        standin::stop(standIn);
+        EXPECT_TRUE(eventually([] { return platform::runningApplications(kBundleIdentifier).empty(); }));
+        for (const Element* element : {&root, &window}) {
+            const auto role = platform::copyAttributeValue(*element, "AXRole");
+            EXPECT_EQ(role.code, platform::kInvalidElement) << channel;
+            EXPECT_TRUE(std::holds_alternative<platform::Absent>(role.value)) << channel;
+        }
+        EXPECT_EQ(platform::copyAttributeValue(root, "AXWindows").code, platform::kInvalidElement)
+            << channel;
+        EXPECT_EQ(platform::performAction(window, "AXPress"), platform::kInvalidElement) << channel;
     }
-    EXPECT_EQ(platform::copyAttributeValue(root, "AXWindows").code, platform::kInvalidElement);
 }
 
 TEST(Applications, ElementForAProcessWithoutApplicationFindsNothing) {
@@ -106,30 +203,7 @@ TEST(Applications, ElementForAProcessWithoutApplicationFindsNothing) {
 
 TEST_F(StandInTest, InspectorReadsAsAScrollAreaWithAnOutlineOfRows) {
     launch();
-    EXPECT_EQ(dump(inspector()),
-              "AXWindow [Scripts]\n"
-              "  atspi:panel\n"
-              "    AXScrollArea\n"
-              "      atspi:viewport\n"
-              "        AXOutline [Scripts]\n"
-              "          AXRow\n"
-              "            atspi:filler\n"
-              "              AXStaticText \"AutoSaveBackup\" [AutoSaveBackup]\n"
-              "          AXRow\n"
-              "            atspi:filler\n"
-              "              AXStaticText \"BatchExportPNG\" [BatchExportPNG]\n"
-              "          AXRow\n"
-              "            atspi:filler\n"
-              "              AXStaticText \"RelayTransportProbe\" [RelayTransportProbe]\n"
-              "          AXRow\n"
-              "            atspi:filler\n"
-              "              AXStaticText \"RenumberPages\" [RenumberPages]\n"
-              "          AXRow\n"
-              "            atspi:filler\n"
-              "              AXStaticText \"TrimMarks\" [TrimMarks]\n"
-              "      atspi:scroll bar\n"
-              "      atspi:scroll bar\n"
-              "    AXButton [Run]\n");
+    EXPECT_EQ(dump(inspector()), kInspectorDump);
 }
 
 TEST_F(StandInTest, AlertIsAWindowDescribedAsWarningWithItsTextAndOk) {
@@ -302,6 +376,62 @@ TEST_F(StandInTest, ActionsThatTheElementDoesNotOffer) {
     EXPECT_EQ(platform::performAction(*run, "AXShowMenu"), platform::kActionUnsupported);
     EXPECT_EQ(platform::performAction(*run, ""), platform::kActionUnsupported);
     EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready"}));
+}
+
+// ---- Connections -----------------------------------------------------------------------------
+
+TEST_F(StandInTest, RequestsTravelOnTheDirectConnectionWhenTheApplicationOffersOne) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> environment;  // of the stand-in
+        bool socketRemoved;  // the socket of its direct connection is gone before the element is made
+        bool direct;
+    };
+    const Case cases[] = {
+        {"offered", {}, false, true},
+        {"no address offered", kNoDirectConnection, false, false},
+        {"an address that cannot be opened", {}, true, false},
+    };
+    for (const auto& c : cases) {
+        const auto socketsBefore = directSockets();
+        launch({}, c.environment);
+        if (c.socketRemoved) {
+            // The stand-in's socket is the one that its element's making added (earlier
+            // stand-ins, ended by a signal, leave theirs behind).
+            auto sockets = directSockets();
+            std::erase_if(sockets, [&](const auto& socket) {
+                return std::find(socketsBefore.begin(), socketsBefore.end(), socket) != socketsBefore.end();
+            });
+            ASSERT_EQ(sockets.size(), 1u) << c.name;
+            std::filesystem::remove(sockets.front());
+            root = platform::createApplicationElement(standIn.pid);
+        }
+        const Requests walk = requestsOf([&] { EXPECT_EQ(dump(inspector()), kInspectorDump) << c.name; });
+        EXPECT_GT(walk.all, 0u) << c.name;
+        EXPECT_EQ(walk.direct, c.direct ? walk.all : 0u) << c.name;
+        standin::stop(standIn);
+    }
+}
+
+TEST_F(StandInTest, DirectConnectionClosesWithTheLastElementOfItsApplication) {
+    launch();
+    const std::size_t withConnection = openSockets();
+    Element window = inspector();
+    root = Element{};
+    EXPECT_EQ(openSockets(), withConnection);
+    const Requests title = requestsOf([&] { EXPECT_EQ(text(window, "AXTitle"), "Scripts"); });
+    EXPECT_EQ(title.direct, 1u);
+    Element retained = platform::retainElement(window);
+    window = Element{};
+    EXPECT_EQ(openSockets(), withConnection);
+    retained = Element{};
+    EXPECT_EQ(openSockets(), withConnection - 1);
+    // Each application element opens a connection of its own: a GetApplicationBusAddress
+    // through the bus and a Ping on the new connection.
+    const Requests opening = requestsOf([&] { root = platform::createApplicationElement(standIn.pid); });
+    EXPECT_EQ(opening.direct, 1u);
+    EXPECT_EQ(openSockets(), withConnection);
+    EXPECT_EQ(text(root, "AXRole"), "AXApplication");
 }
 
 // ---- Processes without a desktop -------------------------------------------------------------
