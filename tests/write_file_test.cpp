@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <ostream>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -24,6 +25,13 @@
 #endif
 
 #include "support/child_run.h"
+
+namespace platform::file_internal {
+
+// How a test's name and its failures show the way under test.
+void PrintTo(Auxiliary auxiliary, std::ostream* out) { *out << (auxiliary == Auxiliary::named ? "named" : "unnamed"); }
+
+}  // namespace platform::file_internal
 
 namespace {
 

@@ -9,8 +9,9 @@
 // the first byte's low bit set, requests are also failed, answered with other values or preceded
 // by a vanishing element, by request number.
 //
-// Every input: the walk of the application element, then alertText, findScriptWindow and, when
-// an alert was found, dismissAlert on it. Checked each time:
+// Every input (but those whose walks would list thousands of elements, which are passed over):
+// the walk of the application element, then alertText, findScriptWindow and, when an alert was
+// found, dismissAlert on it. Checked each time:
 // - nothing crashes, leaks or is used after release (the sanitizers);
 // - every element handle is released afterwards (fake::liveElements() back where it was);
 // - the walk costs one "AXChildren" request per listed element and lists at most
