@@ -39,7 +39,9 @@ std::optional<ScriptWindowMatch> findScriptWindow(const platform::Element& root)
         if (scrollArea == nullptr) continue;
         platform::Element* row = firstHolding(walk, "AXRow", "AXValue", kScriptName);
         if (row == nullptr) continue;
-        return ScriptWindowMatch{std::move(window), std::move(*scrollArea), std::move(*row)};
+        // Each part holds its own reference: the scroll area and the row may be one and the
+        // same entry of the walk when the element's role changes between the two reads.
+        return ScriptWindowMatch{std::move(window), platform::retainElement(*scrollArea), platform::retainElement(*row)};
     }
     return std::nullopt;
 }

@@ -108,6 +108,26 @@ TEST(FindScriptWindow, NameDeeperThanTheLimitBelowTheRow) {
     EXPECT_FALSE(locate(windows({node("w", "AXWindow", {}, {scrollWith("s", "AXOutline", {}), hidden})})));
 }
 
+TEST(FindScriptWindow, AnElementWhoseRoleChangesMidLookupCanBeBothParts) {
+    // "x" is a scroll area when the scroll area is sought and a row when the row is sought:
+    // request 14 is the second read of its role (see the count in the comment below).
+    std::vector<fake::Node> w;
+    w.push_back(node("w", "AXWindow", {},
+                     {node("x", "AXScrollArea", {},
+                           {node("", "AXOutline"), node("", "AXStaticText", {{"AXValue", std::string("RelayTransportProbe")}})})}));
+    fake::install(corelDesktopWith(std::move(w)));
+    // 1 windows; 2-5 the window's walk; 6-7 roles of w, x; 8-10 x's walk; 11-12 roles of x and
+    // the outline; 13-14 roles of w and x again, now for the row.
+    fake::answerRequest(14, std::string("AXRow"));
+    const platform::Element root = platform::createApplicationElement(kCorelPid);
+    const auto match = target::findScriptWindow(root);
+    ASSERT_TRUE(match);
+    ASSERT_TRUE(match->scrollArea);
+    ASSERT_TRUE(match->row);
+    EXPECT_EQ(fake::labelOf(match->scrollArea), "x");
+    EXPECT_EQ(fake::labelOf(match->row), "x");
+}
+
 TEST(FindScriptWindow, UnreadableWindowsOrRolesQualifyNothing) {
     fake::Desktop desktop = corelDesktop("");
     desktop.applications[0].attributes.push_back({"AXWindows", fake::ElementAt{"inspector"}});
