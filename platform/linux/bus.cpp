@@ -21,6 +21,7 @@ struct ErrorHolder {
 };
 
 using PrivateConnection = Owned<DBusConnection, closePrivateConnection>;
+using AddressEntries = Owned<DBusAddressEntry*, dbus_address_entries_free>;
 
 // Messages that arrived on a direct connection beside the answers (nothing the tool asked for)
 // would stay queued there for the connection's life: nothing reads them.
@@ -98,7 +99,7 @@ DirectConnection openDirectConnection(const ObjectRef& application) {
     const ObjectRef throughBus{application.bus, application.path, nullptr};
     const std::string address =
         addressIn(send(throughBus, newCall(throughBus, kApplicationInterface, "GetApplicationBusAddress")));
-    if (address.empty()) return nullptr;
+    if (!isLocalSocketAddress(address)) return nullptr;
     ErrorHolder error;
     PrivateConnection opened{dbus_connection_open_private(address.c_str(), &error.error)};
     if (!opened) return nullptr;
@@ -112,6 +113,20 @@ DirectConnection openDirectConnection(const ObjectRef& application) {
     const Reply ping = send(throughDirect, newCall(throughDirect, DBUS_INTERFACE_PEER, "Ping"));
     if (ping.code != kSuccess) return nullptr;
     return direct;
+}
+
+bool isLocalSocketAddress(std::string_view address) {
+    const std::string text(address);
+    DBusAddressEntry** parsed = nullptr;
+    int count = 0;
+    if (!dbus_parse_address(text.c_str(), &parsed, &count, nullptr)) return false;
+    const AddressEntries entries{parsed};
+    if (count <= 0) return false;
+    for (int index = 0; index < count; ++index) {
+        const char* method = dbus_address_entry_get_method(entries.get()[index]);
+        if (method == nullptr || std::string_view(method) != "unix") return false;
+    }
+    return true;
 }
 
 std::uint64_t requestCount() { return requestsSent; }

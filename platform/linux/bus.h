@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace platform::linux_desktop {
 
@@ -72,9 +73,17 @@ Reply send(const ObjectRef& target, Message call);
 // The direct connection of the application whose root object this is: asks the application
 // for its address through the bus (Application.GetApplicationBusAddress, one request), opens
 // it as a private connection of its own (no bus, no Hello) and checks that the application
-// answers there (Peer.Ping, one request). Nothing when the application offers no address or
-// the connection cannot be opened or does not answer; its requests then go through the bus.
+// answers there (Peer.Ping, one request). Nothing when the application offers no address, an
+// address that is not a local socket, or one that cannot be opened or does not answer; its
+// requests then go through the bus.
 DirectConnection openDirectConnection(const ObjectRef& application);
+
+// True when every entry of a D-Bus address is a local socket ("unix:path=...",
+// "unix:abstract=..."). The tool opens no other address that an application hands it: others
+// start a program ("unixexec:", "autolaunch:") or reach over the network ("tcp:").
+//   isLocalSocketAddress("unix:path=/run/user/1000/at-spi2-Q1X2/socket")  // true
+//   isLocalSocketAddress("unixexec:path=/bin/sh")                          // false
+bool isLocalSocketAddress(std::string_view address);
 
 // The number of requests `send` has made in this process, and how many of them travelled on a
 // direct connection; read by the benchmarks and tests.

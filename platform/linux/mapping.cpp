@@ -47,8 +47,9 @@
 // counts above hold on either. createApplicationElement opens the direct connection once:
 // Application.GetApplicationBusAddress of the application's root object through the bus, then
 // Peer.Ping over the new connection (2 requests, beside the registry's Accessible.GetChildren
-// and one GetConnectionUnixProcessID per registered application). An empty address, an
-// address that cannot be opened or a Ping without answer leave the application on the bus.
+// and one GetConnectionUnixProcessID per registered application). An empty address, one that
+// is not a local socket (unixexec:, tcp:, ... are never followed), one that cannot be opened
+// and a Ping without answer leave the application on the bus.
 // The elements that an element lists share its connection when they belong to the same
 // application (the same bus name); the connection closes when the last of them is released.
 // The registry, the bus daemon and the application names that runningApplications compares

@@ -434,6 +434,28 @@ TEST_F(StandInTest, DirectConnectionClosesWithTheLastElementOfItsApplication) {
     EXPECT_EQ(text(root, "AXRole"), "AXApplication");
 }
 
+// The address comes from the application: one that names a program to start or a host to
+// reach must not be followed.
+TEST(DirectConnection, OnlyLocalSocketAddressesAreOpened) {
+    const std::pair<const char*, bool> cases[] = {
+        {"unix:path=/run/user/1000/at-spi2-Q1X2/socket", true},
+        {"unix:path=/tmp/headless-runtime.a/at-spi2-socket-42", true},
+        {"unix:abstract=/tmp/dbus-XYZ", true},
+        {"unix:path=/a/socket;unix:abstract=b", true},
+        {"unixexec:path=/bin/sh,argv1=-c,argv2=true", false},
+        {"autolaunch:", false},
+        {"tcp:host=localhost,port=4711", false},
+        {"nonce-tcp:host=localhost,port=4711", false},
+        {"launchd:env=DBUS_LAUNCHD_SESSION_BUS_SOCKET", false},
+        {"unix:path=/a/socket;unixexec:path=/bin/sh", false},
+        {"", false},
+        {"not an address", false},
+    };
+    for (const auto& [address, opened] : cases) {
+        EXPECT_EQ(platform::linux_desktop::isLocalSocketAddress(address), opened) << address;
+    }
+}
+
 // ---- Processes without a desktop -------------------------------------------------------------
 
 struct ProbeCase {
