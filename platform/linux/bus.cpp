@@ -103,8 +103,7 @@ DirectConnection openDirectConnection(const ObjectRef& application) {
     ErrorHolder error;
     PrivateConnection opened{dbus_connection_open_private(address.c_str(), &error.error)};
     if (!opened) return nullptr;
-    // A private connection never ends the process when it closes (a bus connection of libdbus
-    // would, by default).
+    // Its closing must not end the process, as it would for a bus connection of libdbus.
     dbus_connection_set_exit_on_disconnect(opened.get(), FALSE);
     DirectConnection direct{std::move(opened)};
     // The socket is authenticated on first use: a connection that the application refuses
