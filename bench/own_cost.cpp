@@ -32,7 +32,7 @@
 #include "bench/fake_trees.h"
 #include "bench/rows.h"
 #include "target/alert.h"
-#include "target/inspector.h"
+#include "target/script_window.h"
 
 // ---- Counting allocator ---------------------------------------------------------------------
 

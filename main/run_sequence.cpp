@@ -3,7 +3,7 @@
 #include "input/input.h"
 #include "main/fail.h"
 #include "main/run.h"
-#include "target/inspector.h"
+#include "target/script_window.h"
 
 namespace tessary {
 namespace {

@@ -35,7 +35,7 @@
 #include "main/fail.h"
 #include "platform/fake/fake_desktop.h"
 #include "target/alert.h"
-#include "target/inspector.h"
+#include "target/script_window.h"
 #include "tests/fuzz/violation.h"
 #include "text/unicode.h"
 

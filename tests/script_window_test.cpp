@@ -1,4 +1,4 @@
-#include "target/inspector.h"
+#include "target/script_window.h"
 
 #include <gtest/gtest.h>
 
