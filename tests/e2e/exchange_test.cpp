@@ -55,7 +55,9 @@ void expectFailure(const ToolRun& run, const std::string& message) {
 TEST_F(Exchange, CompleteExchangeWritesTheAnswerPrintsThePathAndClosesTheAlert) {
     launch();
     // One stand-in answers two runs: the command id is read at every ToolRun.
+    std::size_t runs = 0;
     for (const std::string commandId : {"cmd-42", "второй 2"}) {
+        ++runs;
         SCOPED_TRACE(commandId);
         standin::setCommandId(standIn, commandId);
         const ToolRun exchange = run(commandId, "result " + std::to_string(commandId.size()));
@@ -66,7 +68,8 @@ TEST_F(Exchange, CompleteExchangeWritesTheAnswerPrintsThePathAndClosesTheAlert) 
         ASSERT_TRUE(answer);
         EXPECT_EQ(answer->rfind("TALVO_RELAY_BEGIN_" + commandId, 0), 0u);
         EXPECT_EQ(standin::readFile(exchange.resultPath), answer);
-        EXPECT_TRUE(standin::waitForEvent(standIn, "alert closed by OK"));
+        // The stand-in logs the close once its main loop has handled the press.
+        EXPECT_TRUE(standin::waitForEvent(standIn, "alert closed by OK", runs));
     }
     EXPECT_EQ(standin::events(standIn),
               (std::vector<std::string>{"ready",

@@ -190,12 +190,12 @@ std::vector<std::string> events(const StandIn& standIn) {
     return lines;
 }
 
-bool waitForEvent(const StandIn& standIn, const std::string& line,
+bool waitForEvent(const StandIn& standIn, const std::string& line, std::size_t times,
                   std::chrono::milliseconds patience) {
     const auto deadline = std::chrono::steady_clock::now() + patience;
     do {
         const auto lines = events(standIn);
-        if (std::find(lines.begin(), lines.end(), line) != lines.end()) return true;
+        if (static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line)) >= times) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (std::chrono::steady_clock::now() < deadline);
     return false;

@@ -47,8 +47,8 @@ void setCommandId(const StandIn& standIn, const std::string& commandId);
 // The lines of the event log so far.
 std::vector<std::string> events(const StandIn& standIn);
 
-// Waits until the event log holds this line; false when it did not come in time.
-bool waitForEvent(const StandIn& standIn, const std::string& line,
+// Waits until the event log holds this line `times` times; false when it did not come in time.
+bool waitForEvent(const StandIn& standIn, const std::string& line, std::size_t times = 1,
                   std::chrono::milliseconds patience = std::chrono::seconds(10));
 
 // The whole content of a file, or nothing when it cannot be read.
