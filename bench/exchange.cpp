@@ -133,15 +133,10 @@ bool waitForClosedAlerts(const standin::StandIn& standIn, long count) {
 int main(int argc, char** argv) {
     if (argc >= 4 && std::strcmp(argv[1], "--timed") == 0) return timed(argv[2], argv + 3);
 
-    std::string tessary;
-    std::string rowsFile;
-    int runs = 20;
-    for (int i = 1; i + 1 < argc; ++i) {
-        const std::string flag = argv[i];
-        if (flag == "--tessary") tessary = argv[++i];
-        else if (flag == "--runs") runs = std::max(1, std::atoi(argv[++i]));
-        else if (flag == "--rows-file") rowsFile = argv[++i];
-    }
+    const bench::ToolOptions options = bench::toolOptions(argc, argv, 20);
+    const std::string& tessary = options.tessary;
+    const std::string& rowsFile = options.rowsFile;
+    const int runs = options.runs;
     if (tessary.empty()) {
         std::cerr << "usage: tessary_bench_exchange --tessary PATH [--runs N] [--rows-file FILE]\n";
         return 2;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 
@@ -33,6 +34,18 @@ Spread spread(std::vector<double> sample) {
 
 std::string spreadText(const Spread& s, int decimals, const std::string& unit) {
     return fixed(s.median, decimals) + " " + unit + " (" + fixed(s.min, decimals) + " .. " + fixed(s.max, decimals) + ")";
+}
+
+ToolOptions toolOptions(int argc, char** argv, int defaultRuns) {
+    ToolOptions options;
+    options.runs = defaultRuns;
+    for (int i = 1; i + 1 < argc; ++i) {
+        const std::string flag = argv[i];
+        if (flag == "--tessary") options.tessary = argv[++i];
+        else if (flag == "--runs") options.runs = std::max(1, std::atoi(argv[++i]));
+        else if (flag == "--rows-file") options.rowsFile = argv[++i];
+    }
+    return options;
 }
 
 }  // namespace bench

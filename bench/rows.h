@@ -34,4 +34,13 @@ Spread spread(std::vector<double> sample);
 // "median (min .. max)" with a unit and a count of decimals.
 std::string spreadText(const Spread& s, int decimals, const std::string& unit);
 
+// The options of the programs that run the tessary binary: --tessary PATH, --runs N,
+// --rows-file FILE. `tessary` is empty when the option is missing.
+struct ToolOptions {
+    std::string tessary;
+    std::string rowsFile;
+    int runs = 0;
+};
+ToolOptions toolOptions(int argc, char** argv, int defaultRuns);
+
 }  // namespace bench

@@ -67,15 +67,10 @@ double fileKibibytes(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string tessary;
-    std::string rowsFile;
-    int runs = 200;
-    for (int i = 1; i + 1 < argc; ++i) {
-        const std::string flag = argv[i];
-        if (flag == "--tessary") tessary = argv[++i];
-        else if (flag == "--runs") runs = std::max(1, std::atoi(argv[++i]));
-        else if (flag == "--rows-file") rowsFile = argv[++i];
-    }
+    const bench::ToolOptions options = bench::toolOptions(argc, argv, 200);
+    const std::string& tessary = options.tessary;
+    const std::string& rowsFile = options.rowsFile;
+    const int runs = options.runs;
     if (tessary.empty()) {
         std::cerr << "usage: tessary_bench_startup --tessary PATH [--runs N] [--rows-file FILE]\n";
         return 2;
