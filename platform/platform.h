@@ -117,6 +117,26 @@ std::int64_t processIdentifier(const Application& application);
 // Asks for the application to come to the front with no options. The answer is not reported.
 void activate(const Application& application);
 
+// Who owns what lies at a screen point.
+enum class Occupant {
+    process,  // the topmost window there belongs to `processId`
+    nothing,  // the point is on no display, or no window is there
+    unknown,  // the platform cannot tell
+};
+struct PointOwner {
+    Occupant occupant = Occupant::unknown;
+    std::int64_t processId = -1;  // for Occupant::process only
+};
+
+// One look at the window system, with no retry and no wait: who owns the topmost window at the
+// point.
+PointOwner ownerAt(Point point);
+
+// Takes the per-user lock that serializes runs, blocking while another run holds it. The lock is
+// held until the process ends, whatever ends it. False when no lock could be had (the file
+// belongs to another user, or opening or locking failed): the run then goes on unserialized.
+bool holdRunLock();
+
 // The accessibility element of the application with this process id. Always yields an element;
 // queries on it find nothing when the process is gone.
 Element createApplicationElement(std::int64_t processId);

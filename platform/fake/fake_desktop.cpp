@@ -414,6 +414,10 @@ std::int64_t processIdentifier(const Application& application) {
     return fake::state().applications[static_cast<std::size_t>(index)].processId;
 }
 
+// Placeholder until the look at the screen and the run lock are built: cannot tell, no lock.
+PointOwner ownerAt(Point) { return {}; }
+bool holdRunLock() { return false; }
+
 void activate(const Application& application) {
     fake::note("activate " + std::to_string(processIdentifier(application)));
 }

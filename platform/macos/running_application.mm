@@ -46,6 +46,10 @@ std::int64_t processIdentifier(const Application& application) {
     }
 }
 
+// Placeholder until the look at the screen and the run lock are built: cannot tell, no lock.
+PointOwner ownerAt(Point) { return {}; }
+bool holdRunLock() { return false; }
+
 void activate(const Application& application) {
     @autoreleasepool {
         const NSApplicationActivationOptions noOptions = 0;
