@@ -1,13 +1,24 @@
 #include "platform/linux/bus.h"
 
+#include "platform/linux/display.h"
 #include "platform/linux/mapping.h"
 #include "platform/linux/quiet.h"
 #include "platform/platform.h"
 
-#include <atspi/atspi.h>
+#include <X11/Xatom.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 namespace platform::linux_desktop {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr std::chrono::milliseconds kRequestTimeout{kRequestTimeoutMilliseconds};
 
 std::uint64_t requestsSent = 0;
 std::uint64_t directRequestsSent = 0;
@@ -20,8 +31,51 @@ struct ErrorHolder {
     ErrorHolder& operator=(const ErrorHolder&) = delete;
 };
 
-using PrivateConnection = Owned<DBusConnection, closePrivateConnection>;
 using AddressEntries = Owned<DBusAddressEntry*, dbus_address_entries_free>;
+
+int xFree(void* data) { return XFree(data); }
+void freeText(char* text) { dbus_free(text); }
+using XData = Owned<unsigned char, xFree>;
+using DBusText = Owned<char, freeText>;
+
+// Interrupts a blocking system call of this thread when the time-out passes, for as long as it
+// lives. libdbus connects its socket with a blocking connect(), which waits without limit
+// while the listener's queue of connections not yet accepted is full; the signal ends that
+// wait (connect fails with EINTR, and libdbus reports the address as unreachable). The
+// previous handler, timer and signal mask come back when it ends.
+struct ConnectAlarm {
+    struct sigaction previousAction {};
+    itimerval previousTimer{};
+    sigset_t previousMask{};
+
+    explicit ConnectAlarm(std::chrono::milliseconds timeout) {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};  // no SA_RESTART: the interrupted call fails
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGALRM, &action, &previousAction);
+        sigset_t alarm;
+        sigemptyset(&alarm);
+        sigaddset(&alarm, SIGALRM);
+        pthread_sigmask(SIG_UNBLOCK, &alarm, &previousMask);
+        itimerval timer{};
+        timer.it_value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+        timer.it_value.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000);
+        setitimer(ITIMER_REAL, &timer, &previousTimer);
+    }
+    ~ConnectAlarm() {
+        setitimer(ITIMER_REAL, &previousTimer, nullptr);
+        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+        sigaction(SIGALRM, &previousAction, nullptr);
+    }
+    ConnectAlarm(const ConnectAlarm&) = delete;
+    ConnectAlarm& operator=(const ConnectAlarm&) = delete;
+};
+
+// Milliseconds left until the deadline, at least 0.
+int millisecondsUntil(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
 
 // Messages that arrived on a direct connection beside the answers (nothing the tool asked for)
 // would stay queued there for the connection's life: nothing reads them.
@@ -29,15 +83,78 @@ void dropUnread(DBusConnection* connection) {
     while (DBusMessage* unread = dbus_connection_pop_message(connection)) dbus_message_unref(unread);
 }
 
-// The address in a GetApplicationBusAddress answer; empty when the application offers none.
-std::string addressIn(const Reply& reply) {
-    const char* address = nullptr;
-    if (reply.code != kSuccess || !dbus_message_has_signature(reply.message.get(), "s") ||
-        !dbus_message_get_args(reply.message.get(), nullptr, DBUS_TYPE_STRING, &address,
-                               DBUS_TYPE_INVALID)) {
+// One method call on a connection, waiting at most the request time-out; the reply, or
+// nothing after an error or the time-out.
+Message callAndWait(DBusConnection* connection, const char* destination, const char* path,
+                    const char* interface, const char* method) {
+    const Message call{dbus_message_new_method_call(destination, path, interface, method)};
+    if (!call) return nullptr;
+    ErrorHolder error;
+    return Message{dbus_connection_send_with_reply_and_block(connection, call.get(),
+                                                             kRequestTimeoutMilliseconds, &error.error)};
+}
+
+// The one string argument of a reply, or "".
+std::string stringIn(const Message& reply) {
+    const char* text = nullptr;
+    if (!reply || !dbus_message_has_signature(reply.get(), "s") ||
+        !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_STRING, &text, DBUS_TYPE_INVALID)) {
         return {};
     }
-    return address;
+    return text;
+}
+
+// The address in a GetApplicationBusAddress answer; empty when the application offers none.
+std::string addressIn(const Reply& reply) {
+    return reply.code == kSuccess ? stringIn(reply.message) : "";
+}
+
+std::string addressFromEnvironment() {
+    const char* address = std::getenv("AT_SPI_BUS_ADDRESS");
+    return address != nullptr ? address : "";
+}
+
+// The root window's AT_SPI_BUS property, which the accessibility bus's launcher sets on the
+// display it serves.
+std::string addressFromRootWindow() {
+    Display* display = xDisplay();
+    if (display == nullptr) return {};
+    const Atom property = XInternAtom(display, "AT_SPI_BUS", True);
+    if (property == None) return {};
+    Atom type = None;
+    int format = 0;
+    unsigned long length = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    const int status = XGetWindowProperty(display, DefaultRootWindow(display), property, 0, 4096,
+                                          False, XA_STRING, &type, &format, &length, &after, &data);
+    const XData text{data};
+    if (status != Success || type != XA_STRING || format != 8 || text == nullptr) return {};
+    return std::string(reinterpret_cast<const char*>(text.get()), length);
+}
+
+// The session bus's address as libdbus would take it, except that a missing variable never
+// means "autolaunch:": the variable, else the socket "bus" in the user's runtime directory.
+std::string sessionBusAddress() {
+    if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS")) return address;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') return {};
+    const std::string path = std::string(runtime) + "/bus";
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISSOCK(status.st_mode) || status.st_uid != getuid()) {
+        return {};
+    }
+    const DBusText escaped{dbus_address_escape_value(path.c_str())};
+    return escaped ? "unix:path=" + std::string(escaped.get()) : "";
+}
+
+// The address that the session bus's org.a11y.Bus service gives (the bus daemon may start the
+// service for it). The session bus itself must be a local socket.
+std::string addressFromSessionBus() {
+    const PrivateConnection session = openPrivateConnection(sessionBusAddress());
+    if (!session || !sayHello(session.get())) return {};
+    return stringIn(callAndWait(session.get(), "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                "GetAddress"));
 }
 
 }  // namespace
@@ -48,12 +165,52 @@ void closePrivateConnection(DBusConnection* connection) noexcept {
 }
 
 DBusConnection* accessibilityBus() {
+    // libatspi, which only names the roles here, reports through GLib's log: silenced.
     silenceLibraries();
-    // libatspi keeps the connection for the life of the process and opens it again after a
-    // disconnection; it reports its failures through GLib's log, which is silenced.
-    DBusConnection* bus = atspi_get_a11y_bus();
-    if (bus == nullptr || !dbus_connection_get_is_connected(bus)) return nullptr;
-    return bus;
+    static bool attempted = false;
+    static PrivateConnection bus;
+    if (!attempted) {
+        attempted = true;
+        bus = openPrivateConnection(accessibilityBusAddress());
+        if (bus && !sayHello(bus.get())) bus.reset();
+    }
+    if (!bus || !dbus_connection_get_is_connected(bus.get())) return nullptr;
+    return bus.get();
+}
+
+std::string accessibilityBusAddress() {
+    for (const auto source : {addressFromEnvironment, addressFromRootWindow, addressFromSessionBus}) {
+        std::string address = source();
+        if (isLocalSocketAddress(address)) return address;
+    }
+    return {};
+}
+
+PrivateConnection openPrivateConnection(const std::string& address) {
+    if (!isLocalSocketAddress(address)) return nullptr;
+    const auto deadline = Clock::now() + kRequestTimeout;
+    PrivateConnection connection;
+    {
+        const ConnectAlarm alarm(kRequestTimeout);
+        ErrorHolder error;
+        connection.reset(dbus_connection_open_private(address.c_str(), &error.error));
+    }
+    if (!connection) return nullptr;
+    // Its closing must not end the process, as it would for a bus connection of libdbus.
+    dbus_connection_set_exit_on_disconnect(connection.get(), FALSE);
+    // libdbus authenticates when the connection is first used and would then wait for the
+    // other side without limit; here the exchange is driven to its end before the deadline.
+    while (!dbus_connection_get_is_authenticated(connection.get())) {
+        const int left = millisecondsUntil(deadline);
+        if (left == 0 || !dbus_connection_read_write(connection.get(), left)) return nullptr;
+    }
+    return connection;
+}
+
+bool sayHello(DBusConnection* connection) {
+    const std::string name = stringIn(callAndWait(connection, DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                  DBUS_INTERFACE_DBUS, "Hello"));
+    return !name.empty() && dbus_bus_set_unique_name(connection, name.c_str());
 }
 
 Message newCall(const ObjectRef& target, const char* interface, const char* method) {
@@ -99,15 +256,9 @@ DirectConnection openDirectConnection(const ObjectRef& application) {
     const ObjectRef throughBus{application.bus, application.path, nullptr};
     const std::string address =
         addressIn(send(throughBus, newCall(throughBus, kApplicationInterface, "GetApplicationBusAddress")));
-    if (!isLocalSocketAddress(address)) return nullptr;
-    ErrorHolder error;
-    PrivateConnection opened{dbus_connection_open_private(address.c_str(), &error.error)};
+    PrivateConnection opened = openPrivateConnection(address);
     if (!opened) return nullptr;
-    // Its closing must not end the process, as it would for a bus connection of libdbus.
-    dbus_connection_set_exit_on_disconnect(opened.get(), FALSE);
     DirectConnection direct{std::move(opened)};
-    // The socket is authenticated on first use: a connection that the application refuses
-    // shows only when a request is answered.
     const ObjectRef throughDirect{application.bus, application.path, direct};
     const Reply ping = send(throughDirect, newCall(throughDirect, DBUS_INTERFACE_PEER, "Ping"));
     if (ping.code != kSuccess) return nullptr;
