@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "text/unicode.h"
+#include "trace/traced.h"
 
 namespace ax {
 namespace {
@@ -17,7 +18,7 @@ std::optional<T> held(Value value) {
 }  // namespace
 
 Value attribute(const Element& element, std::string_view name) {
-    platform::AttributeResult result = platform::copyAttributeValue(element, name);
+    platform::AttributeResult result = traced::copyAttributeValue(element, name);
     // Whatever the platform stored beside a failure code is released here, with `result`.
     if (result.code != platform::kSuccess) return platform::Absent{};
     return std::move(result.value);

@@ -3,6 +3,8 @@
 #include <utility>
 #include <vector>
 
+#include "trace/traced.h"
+
 namespace ax {
 namespace {
 
@@ -23,7 +25,7 @@ void appendBelow(const Element& element, std::int64_t depth, ElementList& out) {
 ElementList descendants(const Element& element, std::int64_t depth) {
     ElementList out;
     if (depth > kDepthLimit) return out;
-    out.push_back(platform::retainElement(element));
+    out.push_back(traced::retainElement(element));
     appendBelow(out.front(), depth, out);
     return out;
 }

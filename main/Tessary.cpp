@@ -2,18 +2,23 @@
 // host. A straight pass on one thread; the first failure ends it.
 #include "main/fail.h"
 #include "main/run.h"
+#include "trace/trace.h"
 
 namespace tessary {
 
 int runTool(int argc, const char* const* argv) {
+    trace::start(argc, argv);
+    int status = 0;
     try {
         const Run run = bindTarget(argc, argv);
         const target::AlertMatch response = runSequence(run);
         handOff(run, response);
-        return 0;
     } catch (const Failure&) {
-        return 1;
+        status = 1;
     }
+    // After every element and event of the run is released, so the end is the trace's last line.
+    trace::finish(status);
+    return status;
 }
 
 }  // namespace tessary

@@ -1,5 +1,6 @@
 #include "main/fail.h"
 #include "main/run.h"
+#include "trace/traced.h"
 
 namespace tessary {
 
@@ -9,11 +10,11 @@ Run bindTarget(int argc, const char* const* argv) {
     // The prefix is the whole test: the path is neither normalised nor checked for existence
     // here; a bad one fails at the write, after the exchange.
     if (!run.resultPath.starts_with('/')) fail("result path must be absolute");
-    if (!platform::isProcessTrusted()) fail("macOS accessibility permission is missing");
-    std::vector<platform::Application> running = platform::runningApplications(kBundleIdentifier);
+    if (!traced::isProcessTrusted()) fail("macOS accessibility permission is missing");
+    std::vector<platform::Application> running = traced::runningApplications(kBundleIdentifier);
     if (running.empty()) fail("CorelDRAW is not running");
     run.application = std::move(running.front());
-    run.root = platform::createApplicationElement(platform::processIdentifier(run.application));
+    run.root = traced::createApplicationElement(traced::processIdentifier(run.application));
     return run;
 }
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "trace/trace.h"
+
 namespace tessary {
 
 void fail(std::string_view message) {
@@ -12,6 +14,7 @@ void fail(std::string_view message) {
     // fwrite, not fputs: a NUL inside the message must not cut the line short.
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+    trace::noteFailure(line);
     throw Failure{};
 }
 

@@ -3,6 +3,7 @@
 #include "main/fail.h"
 #include "main/run.h"
 #include "text/unicode.h"
+#include "trace/traced.h"
 
 namespace tessary {
 namespace {
@@ -20,7 +21,7 @@ void handOff(const Run& run, const target::AlertMatch& response) {
         message.append(text::firstCharacters(response.text, kReportedCharacters));
         fail(message);
     }
-    if (const auto error = platform::writeFileAtomically(run.resultPath, response.text)) {
+    if (const auto error = traced::writeFileAtomically(run.resultPath, response.text)) {
         fail("cannot write host result: " + *error);
     }
     target::dismissAlert(response.window);

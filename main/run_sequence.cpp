@@ -4,6 +4,7 @@
 #include "main/fail.h"
 #include "main/run.h"
 #include "target/script_window.h"
+#include "trace/traced.h"
 
 namespace tessary {
 namespace {
@@ -50,14 +51,14 @@ target::AlertMatch runSequence(const Run& run) {
     // An alert already open would be taken for the answer.
     if (target::alertText(run.root)) fail("CorelDRAW has an open alert");
 
-    platform::activate(run.application);
-    platform::sleepMicroseconds(kAfterActivation);
+    traced::activate(run.application);
+    traced::sleepMicroseconds(kAfterActivation);
 
     std::optional<target::ScriptWindowMatch> tuple = target::findScriptWindow(run.root);
     if (!tuple) fail("RelayTransportProbe is not visible in the Scripts inspector");
     if (isRenaming(tuple->row)) {
         input::escape();
-        platform::sleepMicroseconds(kAfterEscape);
+        traced::sleepMicroseconds(kAfterEscape);
         tuple = target::findScriptWindow(run.root);
     }
 
@@ -65,12 +66,12 @@ target::AlertMatch runSequence(const Run& run) {
     if (!points) fail("cannot locate the script row and Run button");
     tuple.reset();
     input::click(points->row);
-    platform::sleepMicroseconds(kBetweenClicks);
+    traced::sleepMicroseconds(kBetweenClicks);
     input::click(points->runButton);
 
     for (int poll = 0; poll < kPolls; ++poll) {
         if (std::optional<target::AlertMatch> response = target::alertText(run.root)) return std::move(*response);
-        platform::sleepMicroseconds(kPollInterval);
+        traced::sleepMicroseconds(kPollInterval);
     }
     fail("CorelDRAW did not return an alert within 10 seconds");
 }

@@ -5,6 +5,7 @@
 #include "ax/query.h"
 #include "ax/walk.h"
 #include "main/fail.h"
+#include "trace/traced.h"
 
 namespace target {
 namespace {
@@ -37,7 +38,7 @@ void dismissAlert(const platform::Element& window) {
     for (const platform::Element& element : ax::descendants(window)) {
         if (!ax::stringEquals(element, "AXRole", "AXButton")) continue;
         if (!ax::stringEquals(element, "AXTitle", "OK")) continue;
-        if (platform::performAction(element, "AXPress") != platform::kSuccess) {
+        if (traced::performAction(element, "AXPress") != platform::kSuccess) {
             tessary::fail("cannot dismiss CorelDRAW response");
         }
         return;

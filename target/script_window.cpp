@@ -4,6 +4,7 @@
 
 #include "ax/query.h"
 #include "ax/walk.h"
+#include "trace/traced.h"
 
 namespace target {
 namespace {
@@ -41,7 +42,7 @@ std::optional<ScriptWindowMatch> findScriptWindow(const platform::Element& root)
         if (row == nullptr) continue;
         // Each part holds its own reference: the scroll area and the row may be one and the
         // same entry of the walk when the element's role changes between the two reads.
-        return ScriptWindowMatch{std::move(window), platform::retainElement(*scrollArea), platform::retainElement(*row)};
+        return ScriptWindowMatch{std::move(window), traced::retainElement(*scrollArea), traced::retainElement(*row)};
     }
     return std::nullopt;
 }
