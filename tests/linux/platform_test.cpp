@@ -2,23 +2,20 @@
 // test inside the private desktop of scripts/headless.
 #include "desktop_support.h"
 #include "process.h"
+#include "stall.h"
 
 #include "platform/linux/bus.h"
 #include "platform/platform.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -465,64 +462,12 @@ TEST(DirectConnection, OnlyLocalSocketAddressesAreOpened) {
 
 constexpr std::chrono::milliseconds kRequestTimeout{platform::linux_desktop::kRequestTimeoutMilliseconds};
 
-// How long the work took; printed, so that the test's log shows each bounded wait.
-template <typename Work>
-std::chrono::milliseconds timed(const std::string& name, Work work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    std::cout << "[ bounded  ] " << name << ": " << took.count() << " ms" << std::endl;
-    return took;
-}
-
 // A wait that ended because the request time-out passed: not at once, and well before a second
 // time-out would have passed.
 void expectOneTimeOut(std::chrono::milliseconds took, const std::string& name) {
     EXPECT_GE(took, kRequestTimeout - std::chrono::milliseconds(500)) << name;
     EXPECT_LT(took, 2 * kRequestTimeout) << name;
 }
-
-// A socket that listens and never accepts. With `full`, one connection already waits in its
-// queue, which holds only that one: connecting to it blocks.
-struct SilentListener {
-    std::string path;
-    int listener = -1;
-    int waiting = -1;
-
-    SilentListener(std::string socketPath, bool full) : path(std::move(socketPath)) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        listen(listener, 0);
-        if (full) {
-            waiting = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            connect(waiting, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        }
-    }
-    ~SilentListener() {
-        for (const int fd : {waiting, listener}) {
-            if (fd >= 0) close(fd);
-        }
-        unlink(path.c_str());
-    }
-    SilentListener(const SilentListener&) = delete;
-    SilentListener& operator=(const SilentListener&) = delete;
-
-    // Whether one more connection would have to wait: a non-blocking connect says so at once.
-    bool queueFull() const {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        path.copy(address.sun_path, sizeof address.sun_path - 1);
-        const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        const bool full = connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-                          errno == EAGAIN;
-        close(probe);
-        return full;
-    }
-};
 
 TEST(BoundedWaits, OpeningEndsAfterTheRequestTimeOutWhenTheListenerNeverAnswers) {
     const std::string directory = std::filesystem::temp_directory_path() /
@@ -532,10 +477,12 @@ TEST(BoundedWaits, OpeningEndsAfterTheRequestTimeOutWhenTheListenerNeverAnswers)
     // the wait is in connecting itself.
     for (const bool full : {false, true}) {
         const std::string name = full ? "queue full, connect blocks" : "never accepts, no answer";
-        const SilentListener silent(directory + "/socket", full);
-        ASSERT_EQ(silent.queueFull(), full) << name;
+        const stall::SilentListener silent(directory + "/socket", full);
+        if (full) {
+            ASSERT_TRUE(stall::queueFull(silent.path));
+        }
         platform::linux_desktop::PrivateConnection opened;
-        const auto took = timed(name, [&] {
+        const auto took = stall::timed(name, [&] {
             opened = platform::linux_desktop::openPrivateConnection("unix:path=" + silent.path);
         });
         EXPECT_FALSE(opened) << name;
@@ -543,15 +490,6 @@ TEST(BoundedWaits, OpeningEndsAfterTheRequestTimeOutWhenTheListenerNeverAnswers)
     }
     std::filesystem::remove_all(directory);
 }
-
-// Holds a process stopped (SIGSTOP) for as long as it lives.
-struct Stopped {
-    pid_t pid;
-    explicit Stopped(pid_t process) : pid(process) { kill(pid, SIGSTOP); }
-    ~Stopped() { kill(pid, SIGCONT); }
-    Stopped(const Stopped&) = delete;
-    Stopped& operator=(const Stopped&) = delete;
-};
 
 TEST_F(StandInTest, StoppedApplicationCostsOneRequestTimeOutPerWait) {
     const auto socketsBefore = directSockets();
@@ -564,17 +502,17 @@ TEST_F(StandInTest, StoppedApplicationCostsOneRequestTimeOutPerWait) {
     ASSERT_EQ(sockets.size(), 1u);
     ASSERT_EQ(text(root, "AXRole"), "AXApplication");
 
-    const Stopped stopped(standIn.pid);
+    const stall::Stopped stopped(standIn.pid);
     // Its socket still takes connections (the kernel queues them), but nothing answers there.
     platform::linux_desktop::PrivateConnection opened;
-    const auto connecting = timed("stopped application: connect to its direct address", [&] {
+    const auto connecting = stall::timed("stopped application: connect to its direct address", [&] {
         opened = platform::linux_desktop::openPrivateConnection("unix:path=" + sockets.front().string());
     });
     EXPECT_FALSE(opened);
     expectOneTimeOut(connecting, "connect");
     // A request on the direct connection that is already open.
     platform::AttributeResult role;
-    const auto request = timed("stopped application: one request", [&] {
+    const auto request = stall::timed("stopped application: one request", [&] {
         role = platform::copyAttributeValue(root, "AXRole");
     });
     EXPECT_EQ(role.code, platform::kCannotComplete);
@@ -582,7 +520,7 @@ TEST_F(StandInTest, StoppedApplicationCostsOneRequestTimeOutPerWait) {
     // A new application element: the address request through the bus goes unanswered, and the
     // element is made without a direct connection.
     Element again;
-    const auto making = timed("stopped application: new application element", [&] {
+    const auto making = stall::timed("stopped application: new application element", [&] {
         again = platform::createApplicationElement(standIn.pid);
     });
     EXPECT_TRUE(again);

@@ -1,0 +1,44 @@
+// Peers that never answer, for the tests of bounded waits: a socket that listens and never
+// accepts, a process held stopped, and the time that a piece of work took.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace stall {
+
+// A socket at `path` that listens and never accepts. With `full`, one connection already waits
+// in its queue, which holds only that one, so that connecting to it blocks. Closed and removed
+// when it ends.
+struct SilentListener {
+    std::string path;
+    int listener = -1;
+    int waiting = -1;
+
+    SilentListener(std::string socketPath, bool full);
+    ~SilentListener();
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+};
+
+// Whether a connection to the socket at `path` would have to wait: a non-blocking connect says
+// so at once. When the queue has room, that connection takes a place in it.
+bool queueFull(const std::string& path);
+
+// Holds a process stopped (SIGSTOP) for as long as it lives; SIGCONT when it ends.
+struct Stopped {
+    pid_t pid;
+    explicit Stopped(pid_t process);
+    ~Stopped();
+    Stopped(const Stopped&) = delete;
+    Stopped& operator=(const Stopped&) = delete;
+};
+
+// How long the work took. Prints "[ bounded  ] <name>: <milliseconds> ms", so that a test's
+// log shows each bounded wait it measured.
+std::chrono::milliseconds timed(const std::string& name, const std::function<void()>& work);
+
+}  // namespace stall
