@@ -6,7 +6,7 @@ namespace tessary {
 
 Run bindTarget(int argc, const char* const* argv) {
     if (argc != 3) fail(kUsage);
-    Run run{.commandId = argv[1], .resultPath = argv[2], .application = {}, .root = {}};
+    Run run{.commandId = argv[1], .resultPath = argv[2], .application = {}, .processId = -1, .root = {}};
     // The prefix is the whole test: the path is neither normalised nor checked for existence
     // here; a bad one fails at the write, after the exchange.
     if (!run.resultPath.starts_with('/')) fail("result path must be absolute");
@@ -14,7 +14,8 @@ Run bindTarget(int argc, const char* const* argv) {
     std::vector<platform::Application> running = traced::runningApplications(kBundleIdentifier);
     if (running.empty()) fail("CorelDRAW is not running");
     run.application = std::move(running.front());
-    run.root = traced::createApplicationElement(traced::processIdentifier(run.application));
+    run.processId = traced::processIdentifier(run.application);
+    run.root = traced::createApplicationElement(run.processId);
     return run;
 }
 

@@ -16,6 +16,7 @@ struct Run {
     std::string commandId;   // the first argument, unchanged
     std::string resultPath;  // the second argument, unchanged
     platform::Application application;  // the bound CorelDRAW, held for its activation
+    std::int64_t processId = -1;        // its process id: what must lie under each click point
     platform::Element root;             // its application element, held to the end of the run
 };
 
@@ -24,7 +25,9 @@ struct Run {
 // message; touches nothing in CorelDRAW.
 Run bindTarget(int argc, const char* const* argv);
 
-// Makes CorelDRAW run the relay script with two clicks and waits for its alert.
+// Takes the lock that serializes runs, then makes CorelDRAW run the relay script with two
+// clicks, each posted only when no other process's window lies at its point, and waits for its
+// alert.
 target::AlertMatch runSequence(const Run& run);
 
 // Checks the alert against this command id, writes the result file, closes the alert and prints

@@ -45,9 +45,25 @@ std::optional<ClickPoints> clickPoints(const std::optional<target::ScriptWindowM
                        target::runButtonPoint(*listPosition, *windowPosition, *windowSize)};
 }
 
+// One look at what lies at a click point, right before the click: a window of another process
+// there, or no window at all, would take the click. When the platform cannot tell, the click
+// goes ahead.
+void clickInCorelDraw(const Run& run, platform::Point point) {
+    const platform::PointOwner owner = traced::ownerAt(point);
+    const bool corelDraw = owner.occupant == platform::Occupant::process && owner.processId == run.processId;
+    if (owner.occupant != platform::Occupant::unknown && !corelDraw) {
+        fail("CorelDRAW is not in front at the Scripts inspector");
+    }
+    input::click(point);
+}
+
 }  // namespace
 
 target::AlertMatch runSequence(const Run& run) {
+    // One run at a time per user: another run's clicks and alerts would mix with ours. Held
+    // until the process ends; without it the run goes on unserialized.
+    (void)traced::holdRunLock();
+
     // An alert already open would be taken for the answer.
     if (target::alertText(run.root)) fail("CorelDRAW has an open alert");
 
@@ -65,9 +81,9 @@ target::AlertMatch runSequence(const Run& run) {
     const std::optional<ClickPoints> points = clickPoints(tuple);
     if (!points) fail("cannot locate the script row and Run button");
     tuple.reset();
-    input::click(points->row);
+    clickInCorelDraw(run, points->row);
     traced::sleepMicroseconds(kBetweenClicks);
-    input::click(points->runButton);
+    clickInCorelDraw(run, points->runButton);
 
     for (int poll = 0; poll < kPolls; ++poll) {
         if (std::optional<target::AlertMatch> response = target::alertText(run.root)) return std::move(*response);

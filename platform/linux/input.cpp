@@ -170,9 +170,8 @@ void postEvent(const Event& event) {
     XSync(display, False);
 }
 
-// Placeholder until the look at the screen and the run lock are built: cannot tell, no lock.
+// Placeholder until the look at the screen is built: cannot tell.
 PointOwner ownerAt(Point) { return {}; }
-bool holdRunLock() { return false; }
 
 void activate(const Application& application) {
     Display* display = xDisplay();

@@ -46,9 +46,8 @@ std::int64_t processIdentifier(const Application& application) {
     }
 }
 
-// Placeholder until the look at the screen and the run lock are built: cannot tell, no lock.
+// Placeholder until the look at the screen is built: cannot tell.
 PointOwner ownerAt(Point) { return {}; }
-bool holdRunLock() { return false; }
 
 void activate(const Application& application) {
     @autoreleasepool {

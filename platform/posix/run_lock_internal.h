@@ -1,0 +1,24 @@
+// The per-user lock behind platform::holdRunLock, in parts that tests can reach: where the lock
+// file lives and how it is taken. Nothing outside platform/posix and its tests uses this.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace platform::lock_internal {
+
+// TMPDIR when it names an absolute directory, else "/tmp".
+std::string temporaryDirectory(const char* tmpdir);
+
+// "<directory>/tessary-<user>.lock": one lock file per user id.
+std::string lockPath(std::string_view directory, uid_t user);
+
+// Opens the file at `path`, creating it with the rights 0600 and never following a symbolic
+// link, and takes an exclusive flock on it, waiting while another process holds it. The
+// descriptor is then kept open, so the lock is held until the process ends, whatever ends it;
+// the file is never deleted. False, with nothing held, when the file is not a regular file
+// owned by `owner`, or when opening or locking it fails.
+bool holdLockAt(const std::string& path, uid_t owner);
+
+}  // namespace platform::lock_internal

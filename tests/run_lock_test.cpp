@@ -1,0 +1,159 @@
+// The per-user lock that serializes runs: one holder at a time, held until the holder's process
+// ends however it ends, and skipped, never failed on, when the file cannot be had safely.
+#include "platform/posix/run_lock_internal.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <functional>
+#include <optional>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/child_run.h"
+
+namespace {
+
+using platform::lock_internal::holdLockAt;
+using platform::lock_internal::lockPath;
+using platform::lock_internal::temporaryDirectory;
+
+// A child that takes the lock, reports the answer as one byte on a pipe and then waits to be
+// killed, holding whatever it got.
+struct Holder {
+    pid_t pid = -1;
+    int report = -1;
+};
+
+Holder startHolder(const std::string& path, uid_t owner) {
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const char answer = holdLockAt(path, owner) ? '1' : '0';
+        if (write(fds[1], &answer, 1) != 1) _exit(2);
+        for (;;) pause();
+    }
+    close(fds[1]);
+    return {pid, fds[0]};
+}
+
+// The holder's answer, or nothing when it gives none within `milliseconds`.
+std::optional<char> answerOf(const Holder& holder, int milliseconds) {
+    pollfd entry{holder.report, POLLIN, 0};
+    if (poll(&entry, 1, milliseconds) != 1) return std::nullopt;
+    char answer = 0;
+    if (read(holder.report, &answer, 1) != 1) return std::nullopt;
+    return answer;
+}
+
+void endHolder(const Holder& holder) {
+    kill(holder.pid, SIGKILL);
+    waitpid(holder.pid, nullptr, 0);
+    close(holder.report);
+}
+
+bool lockedByOther(const std::string& path) {
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    const bool busy = flock(descriptor, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(descriptor);
+    return busy;
+}
+
+TEST(RunLock, OneHolderAtATimeUntilItsProcessEnds) {
+    const std::string path = lockPath(scratchDirectory(), geteuid());
+    const Holder first = startHolder(path, geteuid());
+    ASSERT_EQ(answerOf(first, 10000), '1');
+    EXPECT_TRUE(lockedByOther(path));
+
+    const Holder second = startHolder(path, geteuid());
+    // While the first holds the lock, the second waits for it and has nothing to say.
+    EXPECT_EQ(answerOf(second, 300), std::nullopt);
+    // SIGKILL leaves no chance to unlock: the kernel drops the lock with the process.
+    endHolder(first);
+    EXPECT_EQ(answerOf(second, 10000), '1');
+    EXPECT_TRUE(lockedByOther(path));
+    endHolder(second);
+    EXPECT_FALSE(lockedByOther(path));
+
+    // The file stays, the user's own, readable and writable by nobody else.
+    struct stat status {};
+    ASSERT_EQ(lstat(path.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_uid, geteuid());
+    EXPECT_EQ(status.st_mode & 0077, 0u);
+}
+
+TEST(RunLock, AFileThatCannotBeHadSafelyIsSkipped) {
+    struct Case {
+        const char* what;
+        std::function<std::string(const std::string&)> plant;  // given a directory, the path to lock
+        uid_t owner;
+    };
+    const uid_t me = geteuid();
+    const Case cases[] = {
+        {"a symbolic link to the user's own file",
+         [](const std::string& directory) {
+             const std::string target = directory + "/target";
+             close(open(target.c_str(), O_WRONLY | O_CREAT, 0600));
+             const std::string link = directory + "/tessary.lock";
+             return symlink(target.c_str(), link.c_str()) == 0 ? link : std::string();
+         },
+         me},
+        {"a symbolic link to nowhere",
+         [](const std::string& directory) {
+             const std::string link = directory + "/tessary.lock";
+             return symlink((directory + "/missing").c_str(), link.c_str()) == 0 ? link : std::string();
+         },
+         me},
+        {"a directory", [](const std::string& directory) { return directory; }, me},
+        {"a FIFO",
+         [](const std::string& directory) {
+             const std::string fifo = directory + "/tessary.lock";
+             return mkfifo(fifo.c_str(), 0600) == 0 ? fifo : std::string();
+         },
+         me},
+        {"a directory that does not exist", [](const std::string& directory) { return directory + "/no/tessary.lock"; },
+         me},
+        {"a file of another user",
+         [](const std::string& directory) {
+             const std::string file = directory + "/tessary.lock";
+             close(open(file.c_str(), O_WRONLY | O_CREAT, 0600));
+             return file;
+         },
+         me + 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = c.plant(scratchDirectory());
+        ASSERT_FALSE(path.empty());
+        const Holder holder = startHolder(path, c.owner);
+        EXPECT_EQ(answerOf(holder, 10000), '0');
+        endHolder(holder);
+    }
+    // Nothing was created where a link pointed.
+    const std::string directory = scratchDirectory();
+    ASSERT_EQ(symlink((directory + "/missing").c_str(), (directory + "/tessary.lock").c_str()), 0);
+    const Holder holder = startHolder(directory + "/tessary.lock", me);
+    EXPECT_EQ(answerOf(holder, 10000), '0');
+    endHolder(holder);
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"tessary.lock"});
+}
+
+TEST(RunLock, OneFilePerUserInTheTemporaryDirectory) {
+    EXPECT_EQ(temporaryDirectory("/var/folders/xy/T/"), "/var/folders/xy/T/");
+    EXPECT_EQ(temporaryDirectory(nullptr), "/tmp");
+    EXPECT_EQ(temporaryDirectory(""), "/tmp");
+    EXPECT_EQ(temporaryDirectory("relative/dir"), "/tmp");
+    EXPECT_EQ(lockPath("/tmp", 501), "/tmp/tessary-501.lock");
+    EXPECT_EQ(lockPath("/var/folders/xy/T/", 0), "/var/folders/xy/T/tessary-0.lock");
+}
+
+}  // namespace
