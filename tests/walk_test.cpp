@@ -39,7 +39,8 @@ TEST(Walk, PreOrderEverySubtreeBeforeTheNextSibling) {
     EXPECT_EQ(fake::labelsOf(ax::descendants(a)), (std::vector<std::string>{"A", "B", "D", "C"}));
     // One "AXChildren" request per listed element, in walk order.
     EXPECT_EQ(fake::requests() - before, 4);
-    EXPECT_EQ(std::vector<std::string>(fake::record().end() - 4, fake::record().end()),
+    const std::vector<std::string> reads = fake::recordOf({"get"});
+    EXPECT_EQ(std::vector<std::string>(reads.end() - 4, reads.end()),
               (std::vector<std::string>{"get A AXChildren", "get B AXChildren", "get D AXChildren", "get C AXChildren"}));
 }
 
@@ -49,7 +50,7 @@ TEST(Walk, DownToTwelveLevels) {
     EXPECT_EQ(fake::labelsOf(ax::descendants(top)), labels({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
     // Level 12's children are read and dropped; level 13 is never asked.
     EXPECT_EQ(fake::requests() - before, 13);
-    EXPECT_EQ(fake::record().back(), "get l12 AXChildren");
+    EXPECT_EQ(fake::recordOf({"get"}).back(), "get l12 AXChildren");
 }
 
 TEST(Walk, DepthArgumentShiftsTheBound) {

@@ -13,6 +13,7 @@ struct LiveNode {
     int parent = -1;
     std::int32_t pressResult = platform::kSuccess;
     bool gone = false;
+    bool survivesEscape = false;
 };
 
 struct ApplicationState {
@@ -22,7 +23,7 @@ struct ApplicationState {
 };
 
 struct Entry {
-    enum class Kind : std::uint8_t { line, get, press } kind = Kind::line;
+    enum class Kind : std::uint8_t { line, get, press, release } kind = Kind::line;
     int node = -1;
     std::uint32_t name = 0;  // index into State::names
     std::string line;        // for Kind::line
@@ -39,6 +40,8 @@ struct State {
     std::vector<std::string> names;  // attribute and action names, each kept once
     std::vector<std::string> record;  // the lines of entries[0, record.size())
     int live = 0;
+    // Counts installs, so that a handle of an earlier desktop is never taken for one of this.
+    std::uint32_t generation = 0;
     int requests = 0;
     std::int64_t clock = 0;
     int mouseEventsCreated = 0;
@@ -64,6 +67,7 @@ struct EventRef {
     bool mouse;
     platform::MouseEventType type;
     platform::Point position;
+    int button;
     std::uint16_t key;
     bool keyDown;
 };
@@ -74,16 +78,31 @@ std::string format(double value) {
     return std::string(buffer, result.ptr);
 }
 
-// An element handle carries its node's index, offset so that no handle is null (node -1 is an
-// element of no application). Handles allocate nothing; `live` counts them, so a test still
-// sees every handle that a run fails to release.
-platform::Element handleTo(int node) {
-    ++state().live;
-    return platform::Element(reinterpret_cast<void*>(static_cast<std::intptr_t>(node) + 2));
+// "mouse-down 110,160" or "key-up 53": how create, post and release lines name an event.
+std::string describe(const EventRef& e) {
+    if (!e.mouse) return std::string(e.keyDown ? "key-down " : "key-up ") + std::to_string(e.key);
+    const bool down = e.type == platform::MouseEventType::leftMouseDown;
+    return std::string(down ? "mouse-down " : "mouse-up ") + format(e.position.x) + "," + format(e.position.y);
 }
 
-int nodeOf(const platform::Element& element) {
-    return static_cast<int>(reinterpret_cast<std::intptr_t>(element.get()) - 2);
+// An element handle carries its node's index, offset so that no handle is null (node -1 is an
+// element of no application), and in its upper half the install it belongs to. Handles
+// allocate nothing; `live` counts them, so a test still sees every handle that a run fails to
+// release.
+platform::Element handleTo(int node) {
+    ++state().live;
+    const std::uintptr_t generation = state().generation;
+    return platform::Element(reinterpret_cast<void*>(generation << 32 | static_cast<std::uint32_t>(node + 2)));
+}
+
+int nodeAt(const void* reference) {
+    return static_cast<int>(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(reference))) - 2;
+}
+
+int nodeOf(const platform::Element& element) { return nodeAt(element.get()); }
+
+bool ofThisDesktop(const void* reference) {
+    return reinterpret_cast<std::uintptr_t>(reference) >> 32 == state().generation;
 }
 
 int labelled(std::string_view label) {
@@ -110,7 +129,8 @@ int add(Node node, int parent) {
     std::string label = std::move(node.label);
     if (label.empty()) label.append("e").append(std::to_string(++s.generatedLabels));
     s.byLabel[label] = index;
-    s.nodes.push_back(LiveNode{std::move(label), std::move(node.attributes), {}, parent, node.pressResult, false});
+    s.nodes.push_back(
+        LiveNode{std::move(label), std::move(node.attributes), {}, parent, node.pressResult, false, node.survivesEscape});
     for (Node& child : node.children) {
         const int childIndex = add(std::move(child), index);
         s.nodes[static_cast<std::size_t>(index)].children.push_back(childIndex);
@@ -155,9 +175,9 @@ void openAlert() {
     const int application = s.applications.front().node;
     const int alert = add(node("alert", "AXWindow", {{"AXDescription", std::string("\u8B66\u544A")}}, std::move(content)),
                           application);
-    // The alert comes to the front: first among the windows.
+    // The alert comes to the front: first among the windows, unless this desktop lists it last.
     auto& windows = s.nodes[static_cast<std::size_t>(application)].children;
-    windows.insert(windows.begin(), alert);
+    windows.insert(script.alertLast ? windows.end() : windows.begin(), alert);
 }
 
 // Lets the virtual time that has passed take effect: an answer due by now opens.
@@ -181,9 +201,9 @@ std::uint32_t nameIndex(std::string_view name) {
 }
 
 // Records one request and returns its number, after the hooks that belong to it have run.
-int beginRequest(Entry entry) {
+int beginRequest(Entry::Kind kind, int node, std::string_view name) {
     State& s = state();
-    s.entries.push_back(std::move(entry));
+    s.entries.push_back({kind, node, nameIndex(name), {}});
     const int number = ++s.requests;
     if (!s.beforeRequest.empty()) {
         if (const auto hook = s.beforeRequest.find(number); hook != s.beforeRequest.end()) hook->second();
@@ -196,8 +216,11 @@ int beginRequest(Entry entry) {
 std::string lineOf(const Entry& entry) {
     if (entry.kind == Entry::Kind::line) return entry.line;
     const State& s = state();
+    const std::string label = entry.node < 0 || static_cast<std::size_t>(entry.node) >= s.nodes.size()
+                                  ? std::string("?")
+                                  : s.nodes[static_cast<std::size_t>(entry.node)].label;
+    if (entry.kind == Entry::Kind::release) return "release-element " + label;
     const std::string_view verb = entry.kind == Entry::Kind::get ? "get" : "press";
-    const std::string& label = entry.node < 0 ? std::string("?") : s.nodes[static_cast<std::size_t>(entry.node)].label;
     const std::string& name = s.names[entry.name];
     std::string line;
     line.reserve(verb.size() + label.size() + name.size() + 2);
@@ -256,36 +279,7 @@ int deepestAt(int node, platform::Point p) {
     return contains(node, p) ? node : -1;
 }
 
-bool covers(const ScreenWindow& window, platform::Point p) {
-    return p.x >= window.position.x && p.x < window.position.x + window.size.width && p.y >= window.position.y &&
-           p.y < window.position.y + window.size.height;
-}
-
-bool frontWindowAt(platform::Point p) {
-    for (const ScreenWindow& window : state().desktop.frontWindows) {
-        if (covers(window, p)) return true;
-    }
-    return false;
-}
-
-// The owner of the topmost window at the point: front windows first, then the applications'.
-platform::PointOwner ownerOf(platform::Point p) {
-    const State& s = state();
-    const bool onDisplay = p.x >= 0 && p.x < s.desktop.display.width && p.y >= 0 && p.y < s.desktop.display.height;
-    if (!onDisplay) return {platform::Occupant::nothing, -1};
-    for (const ScreenWindow& window : s.desktop.frontWindows) {
-        if (covers(window, p)) return {platform::Occupant::process, window.processId};
-    }
-    for (const ApplicationState& application : s.applications) {
-        for (const int window : liveChildren(application.node)) {
-            if (contains(window, p)) return {platform::Occupant::process, application.processId};
-        }
-    }
-    return {platform::Occupant::nothing, -1};
-}
-
 int hitTest(platform::Point p) {
-    if (frontWindowAt(p)) return -1;
     for (const ApplicationState& application : state().applications) {
         for (const int window : liveChildren(application.node)) {
             if (const int hit = deepestAt(window, p); hit >= 0) return hit;
@@ -311,16 +305,18 @@ void clickOn(int node) {
     }
 }
 
-// Escape cancels every rename: a text field inside a row.
-void closeRenameFields() {
+// Escape reaches the element with the keyboard focus: a rename field (a text field inside a row)
+// closes, unless it is one that survives Escape. Nothing else is affected.
+void cancelFocusedRename() {
     State& s = state();
-    for (std::size_t i = 0; i < s.nodes.size(); ++i) {
-        if (s.nodes[i].gone || textOf(static_cast<int>(i), "AXRole") != "AXTextField") continue;
-        for (int at = s.nodes[i].parent; at >= 0; at = s.nodes[static_cast<std::size_t>(at)].parent) {
-            if (textOf(at, "AXRole") == "AXRow") {
-                removeSubtree(static_cast<int>(i));
-                break;
-            }
+    const int field = labelled(s.desktop.focus);
+    if (isGone(field) || textOf(field, "AXRole") != "AXTextField") return;
+    if (s.nodes[static_cast<std::size_t>(field)].survivesEscape) return;
+    for (int at = s.nodes[static_cast<std::size_t>(field)].parent; at >= 0; at = s.nodes[static_cast<std::size_t>(at)].parent) {
+        if (textOf(at, "AXRole") == "AXRow") {
+            removeSubtree(field);
+            s.desktop.focus.clear();
+            return;
         }
     }
 }
@@ -345,8 +341,10 @@ Node node(std::string label, std::string role, Attributes attributes, std::vecto
 void install(Desktop desktop) {
     State& s = state();
     const int live = s.live;  // handles of an earlier desktop may still be held
+    const std::uint32_t generation = s.generation + 1;
     s = State{};
     s.live = live;
+    s.generation = generation;
     for (std::size_t i = 0; i < desktop.applications.size(); ++i) {
         Application& application = desktop.applications[i];
         Node element{i == 0 ? "app" : "app" + std::to_string(i + 1), std::move(application.attributes),
@@ -365,9 +363,9 @@ const std::vector<std::string>& record() {
     return s.record;
 }
 
-std::vector<std::string> recordOf(std::initializer_list<std::string_view> kinds) {
+std::vector<std::string> linesOf(const std::vector<std::string>& all, std::initializer_list<std::string_view> kinds) {
     std::vector<std::string> lines;
-    for (const std::string& line : record()) {
+    for (const std::string& line : all) {
         for (const std::string_view kind : kinds) {
             if (line.starts_with(kind) && (line.size() == kind.size() || line[kind.size()] == ' ')) {
                 lines.push_back(line);
@@ -378,6 +376,8 @@ std::vector<std::string> recordOf(std::initializer_list<std::string_view> kinds)
     return lines;
 }
 
+std::vector<std::string> recordOf(std::initializer_list<std::string_view> kinds) { return linesOf(record(), kinds); }
+
 int liveElements() { return state().live; }
 int requests() { return state().requests; }
 std::int64_t now() { return state().clock; }
@@ -385,10 +385,6 @@ std::int64_t now() { return state().clock; }
 void beforeRequest(int n, std::function<void()> action) { state().beforeRequest[n] = std::move(action); }
 void failRequest(int n, std::int32_t code) { state().failRequest[n] = code; }
 void answerRequest(int n, Attribute value) { state().answerRequest.insert_or_assign(n, std::move(value)); }
-void raise(ScreenWindow window) {
-    auto& windows = state().desktop.frontWindows;
-    windows.insert(windows.begin(), window);
-}
 
 void vanish(const std::string& label) {
     if (const int node = labelled(label); node >= 0) removeSubtree(node);
@@ -417,13 +413,18 @@ std::string selectedRow() {
 namespace platform {
 
 void releaseElement(void* reference) noexcept {
-    --fake::state().live;
-    (void)reference;
+    auto& s = fake::state();
+    --s.live;
+    if (fake::ofThisDesktop(reference)) s.entries.push_back({fake::Entry::Kind::release, fake::nodeAt(reference), 0, {}});
 }
 
 void releaseApplication(void* reference) noexcept { delete static_cast<fake::ApplicationRef*>(reference); }
 
-void releaseEvent(void* reference) noexcept { delete static_cast<fake::EventRef*>(reference); }
+void releaseEvent(void* reference) noexcept {
+    const auto* event = static_cast<fake::EventRef*>(reference);
+    fake::note("release " + fake::describe(*event));
+    delete event;
+}
 
 bool isProcessTrusted() {
     fake::note("trust");
@@ -447,17 +448,9 @@ std::int64_t processIdentifier(const Application& application) {
     return fake::state().applications[static_cast<std::size_t>(index)].processId;
 }
 
-PointOwner ownerAt(Point point) {
-    const int request = fake::beginRequest({fake::Entry::Kind::line, -1, 0,
-                                            "look " + fake::format(point.x) + "," + fake::format(point.y)});
-    if (fake::injectedFailure(request) || fake::state().desktop.ownerUnknown) return {Occupant::unknown, -1};
-    return fake::ownerOf(point);
-}
-
-bool holdRunLock() {
-    fake::note("lock");
-    return true;
-}
+// Placeholder until the look at the screen and the run lock are built: cannot tell, no lock.
+PointOwner ownerAt(Point) { return {}; }
+bool holdRunLock() { return false; }
 
 void activate(const Application& application) {
     fake::note("activate " + std::to_string(processIdentifier(application)));
@@ -477,7 +470,7 @@ Element retainElement(const Element& element) { return fake::handleTo(fake::node
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest({fake::Entry::Kind::get, node, fake::nameIndex(attribute), {}});
+    const int request = fake::beginRequest(fake::Entry::Kind::get, node, attribute);
     if (const auto code = fake::injectedFailure(request)) return {*code, Absent{}};
     if (const auto answer = s.answerRequest.find(request); answer != s.answerRequest.end()) {
         AttributeResult result;
@@ -507,7 +500,7 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
 std::int32_t performAction(const Element& element, std::string_view action) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest({fake::Entry::Kind::press, node, fake::nameIndex(action), {}});
+    const int request = fake::beginRequest(fake::Entry::Kind::press, node, action);
     if (const auto code = fake::injectedFailure(request)) return *code;
     if (fake::isGone(node)) return kInvalidElement;
     if (action != "AXPress") return kActionUnsupported;
@@ -519,29 +512,34 @@ std::int32_t performAction(const Element& element, std::string_view action) {
     return result;
 }
 
-std::optional<Event> createMouseEvent(MouseEventType type, Point position, MouseButton) {
+// Each creation, also one that fails, is recorded with what the call received. The seam carries
+// no event source (every event has none), so there is none to record here; the macOS stand-in
+// records the source that reaches CGEventCreateMouseEvent and CGEventCreateKeyboardEvent.
+std::optional<Event> createMouseEvent(MouseEventType type, Point position, MouseButton button) {
     auto& s = fake::state();
+    const fake::EventRef event{true, type, position, static_cast<int>(button), 0, false};
+    fake::note("create " + fake::describe(event) + " button " + std::to_string(event.button));
     if (++s.mouseEventsCreated == s.desktop.failMouseEventAt) return std::nullopt;
-    return Event(new fake::EventRef{true, type, position, 0, false});
+    return Event(new fake::EventRef(event));
 }
 
 std::optional<Event> createKeyboardEvent(std::uint16_t virtualKey, bool keyDown) {
     auto& s = fake::state();
+    const fake::EventRef event{false, MouseEventType::leftMouseDown, {}, 0, virtualKey, keyDown};
+    fake::note("create " + fake::describe(event));
     if (++s.keyboardEventsCreated == s.desktop.failKeyboardEventAt) return std::nullopt;
-    return Event(new fake::EventRef{false, MouseEventType::leftMouseDown, {}, virtualKey, keyDown});
+    return Event(new fake::EventRef(event));
 }
 
 void postEvent(const Event& event) {
     auto& s = fake::state();
     const auto& e = *static_cast<const fake::EventRef*>(event.get());
+    fake::note("post " + fake::describe(e));
     if (!e.mouse) {
-        fake::note(std::string(e.keyDown ? "post key-down " : "post key-up ") + std::to_string(e.key));
-        if (e.keyDown && e.key == 53) fake::closeRenameFields();
+        if (e.keyDown && e.key == 53) fake::cancelFocusedRename();
         return;
     }
     const bool down = e.type == MouseEventType::leftMouseDown;
-    fake::note(std::string(down ? "post mouse-down " : "post mouse-up ") + fake::format(e.position.x) + "," +
-                       fake::format(e.position.y));
     const int hit = fake::hitTest(e.position);
     if (down) {
         s.pressedOn = hit;

@@ -1,10 +1,9 @@
 // An in-memory desktop behind the platform seam, for tests. It holds applications with
 // accessibility trees built from nested initialisers, behaves like CorelDRAW where the tool
 // relies on it (a click in a row selects it, Run with the relay script's row selected opens the
-// answer alert after a delay, Escape closes a rename field, OK closes its alert), and records
-// every request, action, activation, posted event and sleep as a text line. A look at a screen
-// point ("look x,y") counts as a request; taking the run lock is recorded ("lock") and always
-// succeeds, with no file involved.
+// answer alert after a delay, Escape closes the rename field that has the keyboard focus, OK
+// closes its alert), and records every request, action, activation, event created, posted and
+// released, element released and sleep as a text line.
 //
 // Time is virtual: sleeping advances the clock and returns at once.
 #pragma once
@@ -54,6 +53,8 @@ struct Node {
     std::vector<Node> children;
     // What "AXPress" answers; pressing "OK" in an alert closes the alert only on success.
     std::int32_t pressResult = platform::kSuccess;
+    // A rename field that stays open when Escape reaches it.
+    bool survivesEscape = false;
 };
 
 // Shorthand: a node with a role and more attributes.
@@ -73,39 +74,33 @@ struct Script {
     std::int64_t delayMicroseconds = 0;
     bool okButton = true;
     std::int32_t okPressResult = platform::kSuccess;
-};
-
-// A window on the screen that belongs to a process, with no accessibility tree of its own.
-struct ScreenWindow {
-    std::int64_t processId = 0;
-    platform::Point position;
-    platform::Size size;
+    // The alert is listed after the other windows instead of in front of them.
+    bool alertLast = false;
 };
 
 struct Desktop {
     bool trusted = true;
     std::vector<Application> applications;
     std::optional<Script> script;
-    // The one display, from the origin: a look at a point off it finds nothing.
-    platform::Size display{1920, 1080};
-    // Windows in front of every application's windows, front first. The stacking order below
-    // them is the applications' windows that have a position and a size, application by
-    // application, each application's windows in their order. A click where a front window lies
-    // reaches no application.
-    std::vector<ScreenWindow> frontWindows;
-    // Every look answers that the platform cannot tell who owns the point.
-    bool ownerUnknown = false;
     // The n-th creation (counted from 1) of a mouse or keyboard event fails; 0: none fails.
     int failMouseEventAt = 0;
     int failKeyboardEventAt = 0;
+    // The label of the element with the keyboard focus, or "". Escape closes it when it is a
+    // rename field (a text field inside a row) that does not survive Escape; nothing else.
+    std::string focus;
 };
 
 // Replaces the whole desktop and clears the record, the clock and every counter.
 void install(Desktop desktop);
 
-// Every line recorded since `install`.
+// Every line recorded since `install`. Requests read "get <label> <attribute>" and
+// "press <label> <action>"; events "create mouse-down <x>,<y> button <n>" (or "create key-down
+// <code>"), then "post ..." and "release ..." with the same description; a released element
+// "release-element <label>".
 const std::vector<std::string>& record();
-// The lines that start with one of these words ("get", "sleep", "post", ...).
+// The lines of `lines` whose first word is one of these ("get", "sleep", "post", ...).
+std::vector<std::string> linesOf(const std::vector<std::string>& lines, std::initializer_list<std::string_view> kinds);
+// linesOf(record(), kinds).
 std::vector<std::string> recordOf(std::initializer_list<std::string_view> kinds);
 
 // Element handles handed out and not yet released.
@@ -117,10 +112,7 @@ std::int64_t now();
 
 // Before the n-th request (counted from 1) runs, call `action`: a window closes mid-walk, say.
 void beforeRequest(int n, std::function<void()> action);
-// A window comes to the front of all others (in a `beforeRequest` action, say).
-void raise(ScreenWindow window);
-// The n-th request fails with this result code instead of being answered. A look at a screen
-// point that fails answers that the platform cannot tell.
+// The n-th request fails with this result code instead of being answered.
 void failRequest(int n, std::int32_t code);
 // The n-th request succeeds with this value instead of its own (a value of the wrong kind).
 void answerRequest(int n, Attribute value);

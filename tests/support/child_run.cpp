@@ -78,6 +78,10 @@ Outcome runInChild(const std::function<int()>& body) {
     return outcome;
 }
 
+std::vector<std::string> recordOf(const Outcome& outcome, std::initializer_list<std::string_view> kinds) {
+    return fake::linesOf(outcome.record, kinds);
+}
+
 Outcome runTessary(fake::Desktop desktop, const std::vector<std::string>& arguments,
                    const std::function<void()>& prepare) {
     return runInChild([&] {

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/fake/fake_desktop.h"
@@ -18,6 +20,9 @@ struct Outcome {
     int liveElements = 0;
     std::int64_t clock = 0;
 };
+
+// The lines of the child's record whose first word is one of these ("get", "post", ...).
+std::vector<std::string> recordOf(const Outcome& outcome, std::initializer_list<std::string_view> kinds);
 
 // Installs `desktop`, then runs `tessary` with these arguments (program name excluded) in a
 // forked child; `prepare` runs in the child after the install (to add fault hooks).
