@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "support/child_run.h"
 #include "support/desktops.h"
@@ -12,7 +13,9 @@ using fake::node;
 using platform::Point;
 using platform::Size;
 
-bool isRequest(const std::string& line) { return line.starts_with("get ") || line.starts_with("press "); }
+bool isRequest(const std::string& line) {
+    return line.starts_with("get ") || line.starts_with("press ") || line.starts_with("look ");
+}
 
 // The record without attribute reads, event creations and releases: binding, activation, input,
 // sleeps and presses.
@@ -41,11 +44,15 @@ std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> 
     return out;
 }
 
-const std::vector<std::string> kBinding{"trust", "applications com.corel.coreldrawsuite.2022.coreldraw", "application-element 4242"};
+// The binding, then the run lock, which the run sequence takes before anything else.
+const std::vector<std::string> kBinding{"trust", "applications com.corel.coreldrawsuite.2022.coreldraw", "application-element 4242",
+                                        "lock"};
 const std::vector<std::string> kActivation{"activate 4242", "sleep 200000"};
-const std::vector<std::string> kClicks{"post mouse-down 110,160", "sleep 50000", "post mouse-up 110,160", "sleep 50000",
+const std::vector<std::string> kRowClick{"look 110,160", "post mouse-down 110,160", "sleep 50000", "post mouse-up 110,160",
+                                         "sleep 50000"};
+const std::vector<std::string> kClicks{"look 110,160", "post mouse-down 110,160", "sleep 50000", "post mouse-up 110,160", "sleep 50000",
                                        "sleep 100000",
-                                       "post mouse-down 66,486",  "sleep 50000", "post mouse-up 66,486",  "sleep 50000"};
+                                       "look 66,486", "post mouse-down 66,486",  "sleep 50000", "post mouse-up 66,486",  "sleep 50000"};
 
 TEST(Run, ACompleteExchange) {
     const std::string path = scratchDirectory() + "/result";
@@ -74,13 +81,14 @@ TEST(Run, RequestsOfAWholeRunAreExactlyThoseTheAlgorithmAsks) {
     //                                                                                  total 33
     //   rename test: the row's walk 2 AXChildren, roles of row and name 2                       4
     //   geometry: row position and size, list position, window position and size            5
+    //   a look at each click point before the click                                           2
     //   first poll: AXWindows, the alert's AXDescription (it is in front), its walk of 3,
     //     3 roles, the one static text's value                                               9
     //   dismissal: the alert's walk of 3, 3 roles, the OK button's title, the press           8
-    //                                                                                        61
+    //                                                                                        63
     const Outcome outcome = runTessary(corelDesktop(relayAnswer("1")), {"1", scratchDirectory() + "/result"});
     ASSERT_EQ(outcome.status, 0);
-    EXPECT_EQ(requestCount(outcome), 61);
+    EXPECT_EQ(requestCount(outcome), 63);
 }
 
 TEST(Run, AnOpenAlertRefusesTheRunBeforeCorelDrawIsTouched) {
@@ -183,8 +191,9 @@ TEST(Run, ARenameIsCancelledAndTheSecondLocateDecidesWhereToClick) {
     EXPECT_EQ(readFile(path), relayAnswer("1"));
     EXPECT_EQ(timeline(outcome),
               joined({kBinding, kActivation, {"post key-down 53", "post key-up 53", "sleep 100000"},
-                      {"post mouse-down 510,180", "sleep 50000", "post mouse-up 510,180", "sleep 50000", "sleep 100000",
-                       "post mouse-down 466,486", "sleep 50000", "post mouse-up 466,486", "sleep 50000"},
+                      {"look 510,180", "post mouse-down 510,180", "sleep 50000", "post mouse-up 510,180", "sleep 50000",
+                       "sleep 100000", "look 466,486", "post mouse-down 466,486", "sleep 50000", "post mouse-up 466,486",
+                       "sleep 50000"},
                       {"press alert-ok AXPress"}}));
     EXPECT_EQ(outcome.liveElements, 0);
 }
@@ -260,6 +269,75 @@ TEST(Run, AnyAlertDuringThePollsGoesToTheAnswerCheck) {
     EXPECT_EQ(outcome.err, "TESSARY: CorelDRAW returned an unexpected alert: Script error: line 3\n");
     EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, kClicks}));
     EXPECT_EQ(outcome.liveElements, 0);
+}
+
+// What lies at each click point is looked at right before that click (requests 45 and 46 of
+// the run): a window of another process, or no window at all, ends the run without that click.
+TEST(Run, AClickPointThatCorelDrawDoesNotHoldStopsTheRunBeforeThatClick) {
+    const fake::ScreenWindow overRow{777, Point{80, 140}, Size{100, 40}};
+    const fake::ScreenWindow overRun{777, Point{40, 460}, Size{100, 60}};
+    const std::vector<std::string> kNoClick = joined({kBinding, kActivation, {"look 110,160"}});
+    const std::vector<std::string> kRowOnly = joined({kBinding, kActivation, kRowClick, {"sleep 100000", "look 66,486"}});
+    struct Case {
+        const char* what;
+        std::function<void(fake::Desktop&)> arrange;
+        std::function<void()> duringRun;
+        std::vector<std::string> timeline;
+    };
+    const Case cases[] = {
+        {"another process's window over the row", [&](fake::Desktop& d) { d.frontWindows = {overRow}; }, {}, kNoClick},
+        {"another process's window over Run", [&](fake::Desktop& d) { d.frontWindows = {overRun}; }, {}, kRowOnly},
+        {"another process's window comes over Run after the row click", {},
+         [&] { fake::beforeRequest(46, [&] { fake::raise(overRun); }); }, kRowOnly},
+        {"the row off the display", [](fake::Desktop& d) { d.display = Size{100, 1080}; }, {}, kNoClick},
+        {"Run off the display", [](fake::Desktop& d) { d.display = Size{1920, 480}; }, {}, kRowOnly},
+        {"no window at Run: the inspector closed after the row click", {},
+         [] { fake::beforeRequest(46, [] { fake::vanish("inspector"); }); }, kRowOnly},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+        if (c.arrange) c.arrange(desktop);
+        const Outcome outcome = runTessary(std::move(desktop), {"1", "/tmp/never-written"}, c.duringRun);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, "TESSARY: CorelDRAW is not in front at the Scripts inspector\n");
+        EXPECT_EQ(timeline(outcome), c.timeline);
+        EXPECT_EQ(outcome.liveElements, 0);
+    }
+}
+
+TEST(Run, ClicksGoAheadWhereCorelDrawIsInFrontOrThePlatformCannotTell) {
+    struct Case {
+        const char* what;
+        std::vector<fake::ScreenWindow> frontWindows;
+        bool ownerUnknown;
+        int status;
+        std::string err;
+    };
+    const std::vector<fake::ScreenWindow> corelPanel{{kCorelPid, Point{0, 0}, Size{1920, 1080}}};
+    const std::vector<fake::ScreenWindow> otherWindow{{777, Point{0, 0}, Size{1920, 1080}}};
+    const Case cases[] = {
+        // A window of CorelDRAW itself lies there: a click reaches CorelDRAW, if not this row.
+        {"CorelDRAW's own window over both points", corelPanel, false, 1,
+         "TESSARY: CorelDRAW did not return an alert within 10 seconds\n"},
+        {"unknown, nothing in the way", {}, true, 0, ""},
+        // Unknown clicks as before, blind: here both clicks land on the other window.
+        {"unknown, another process's window over both points", otherWindow, true, 1,
+         "TESSARY: CorelDRAW did not return an alert within 10 seconds\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+        desktop.frontWindows = c.frontWindows;
+        desktop.ownerUnknown = c.ownerUnknown;
+        const Outcome outcome = runTessary(std::move(desktop), {"1", scratchDirectory() + "/r"});
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_EQ(outcome.err, c.err);
+        const std::vector<std::string> timelineLines = timeline(outcome);
+        EXPECT_EQ(std::vector<std::string>(timelineLines.begin(), timelineLines.begin() + 17),
+                  joined({kBinding, kActivation, kClicks}));
+    }
 }
 
 }  // namespace

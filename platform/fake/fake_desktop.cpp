@@ -201,9 +201,9 @@ std::uint32_t nameIndex(std::string_view name) {
 }
 
 // Records one request and returns its number, after the hooks that belong to it have run.
-int beginRequest(Entry::Kind kind, int node, std::string_view name) {
+int beginRequest(Entry entry) {
     State& s = state();
-    s.entries.push_back({kind, node, nameIndex(name), {}});
+    s.entries.push_back(std::move(entry));
     const int number = ++s.requests;
     if (!s.beforeRequest.empty()) {
         if (const auto hook = s.beforeRequest.find(number); hook != s.beforeRequest.end()) hook->second();
@@ -279,7 +279,36 @@ int deepestAt(int node, platform::Point p) {
     return contains(node, p) ? node : -1;
 }
 
+bool covers(const ScreenWindow& window, platform::Point p) {
+    return p.x >= window.position.x && p.x < window.position.x + window.size.width && p.y >= window.position.y &&
+           p.y < window.position.y + window.size.height;
+}
+
+bool frontWindowAt(platform::Point p) {
+    for (const ScreenWindow& window : state().desktop.frontWindows) {
+        if (covers(window, p)) return true;
+    }
+    return false;
+}
+
+// The owner of the topmost window at the point: front windows first, then the applications'.
+platform::PointOwner ownerOf(platform::Point p) {
+    const State& s = state();
+    const bool onDisplay = p.x >= 0 && p.x < s.desktop.display.width && p.y >= 0 && p.y < s.desktop.display.height;
+    if (!onDisplay) return {platform::Occupant::nothing, -1};
+    for (const ScreenWindow& window : s.desktop.frontWindows) {
+        if (covers(window, p)) return {platform::Occupant::process, window.processId};
+    }
+    for (const ApplicationState& application : s.applications) {
+        for (const int window : liveChildren(application.node)) {
+            if (contains(window, p)) return {platform::Occupant::process, application.processId};
+        }
+    }
+    return {platform::Occupant::nothing, -1};
+}
+
 int hitTest(platform::Point p) {
+    if (frontWindowAt(p)) return -1;
     for (const ApplicationState& application : state().applications) {
         for (const int window : liveChildren(application.node)) {
             if (const int hit = deepestAt(window, p); hit >= 0) return hit;
@@ -385,6 +414,10 @@ std::int64_t now() { return state().clock; }
 void beforeRequest(int n, std::function<void()> action) { state().beforeRequest[n] = std::move(action); }
 void failRequest(int n, std::int32_t code) { state().failRequest[n] = code; }
 void answerRequest(int n, Attribute value) { state().answerRequest.insert_or_assign(n, std::move(value)); }
+void raise(ScreenWindow window) {
+    auto& windows = state().desktop.frontWindows;
+    windows.insert(windows.begin(), window);
+}
 
 void vanish(const std::string& label) {
     if (const int node = labelled(label); node >= 0) removeSubtree(node);
@@ -448,9 +481,17 @@ std::int64_t processIdentifier(const Application& application) {
     return fake::state().applications[static_cast<std::size_t>(index)].processId;
 }
 
-// Placeholder until the look at the screen and the run lock are built: cannot tell, no lock.
-PointOwner ownerAt(Point) { return {}; }
-bool holdRunLock() { return false; }
+PointOwner ownerAt(Point point) {
+    const int request = fake::beginRequest({fake::Entry::Kind::line, -1, 0,
+                                            "look " + fake::format(point.x) + "," + fake::format(point.y)});
+    if (fake::injectedFailure(request) || fake::state().desktop.ownerUnknown) return {Occupant::unknown, -1};
+    return fake::ownerOf(point);
+}
+
+bool holdRunLock() {
+    fake::note("lock");
+    return true;
+}
 
 void activate(const Application& application) {
     fake::note("activate " + std::to_string(processIdentifier(application)));
@@ -470,7 +511,7 @@ Element retainElement(const Element& element) { return fake::handleTo(fake::node
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest(fake::Entry::Kind::get, node, attribute);
+    const int request = fake::beginRequest({fake::Entry::Kind::get, node, fake::nameIndex(attribute), {}});
     if (const auto code = fake::injectedFailure(request)) return {*code, Absent{}};
     if (const auto answer = s.answerRequest.find(request); answer != s.answerRequest.end()) {
         AttributeResult result;
@@ -500,7 +541,7 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
 std::int32_t performAction(const Element& element, std::string_view action) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest(fake::Entry::Kind::press, node, action);
+    const int request = fake::beginRequest({fake::Entry::Kind::press, node, fake::nameIndex(action), {}});
     if (const auto code = fake::injectedFailure(request)) return *code;
     if (fake::isGone(node)) return kInvalidElement;
     if (action != "AXPress") return kActionUnsupported;

@@ -3,7 +3,9 @@
 // relies on it (a click in a row selects it, Run with the relay script's row selected opens the
 // answer alert after a delay, Escape closes the rename field that has the keyboard focus, OK
 // closes its alert), and records every request, action, activation, event created, posted and
-// released, element released and sleep as a text line.
+// released, element released and sleep as a text line. A look at a screen
+// point ("look x,y") counts as a request; taking the run lock is recorded ("lock") and always
+// succeeds, with no file involved.
 //
 // Time is virtual: sleeping advances the clock and returns at once.
 #pragma once
@@ -78,10 +80,26 @@ struct Script {
     bool alertLast = false;
 };
 
+// A window on the screen that belongs to a process, with no accessibility tree of its own.
+struct ScreenWindow {
+    std::int64_t processId = 0;
+    platform::Point position;
+    platform::Size size;
+};
+
 struct Desktop {
     bool trusted = true;
     std::vector<Application> applications;
     std::optional<Script> script;
+    // The one display, from the origin: a look at a point off it finds nothing.
+    platform::Size display{1920, 1080};
+    // Windows in front of every application's windows, front first. The stacking order below
+    // them is the applications' windows that have a position and a size, application by
+    // application, each application's windows in their order. A click where a front window lies
+    // reaches no application.
+    std::vector<ScreenWindow> frontWindows;
+    // Every look answers that the platform cannot tell who owns the point.
+    bool ownerUnknown = false;
     // The n-th creation (counted from 1) of a mouse or keyboard event fails; 0: none fails.
     int failMouseEventAt = 0;
     int failKeyboardEventAt = 0;
@@ -112,7 +130,10 @@ std::int64_t now();
 
 // Before the n-th request (counted from 1) runs, call `action`: a window closes mid-walk, say.
 void beforeRequest(int n, std::function<void()> action);
-// The n-th request fails with this result code instead of being answered.
+// A window comes to the front of all others (in a `beforeRequest` action, say).
+void raise(ScreenWindow window);
+// The n-th request fails with this result code instead of being answered. A look at a screen
+// point that fails answers that the platform cannot tell.
 void failRequest(int n, std::int32_t code);
 // The n-th request succeeds with this value instead of its own (a value of the wrong kind).
 void answerRequest(int n, Attribute value);
