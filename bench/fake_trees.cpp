@@ -60,6 +60,9 @@ fake::Desktop corelDesktop(std::vector<fake::Node> windows, std::string answer) 
     fake::Desktop desktop;
     desktop.applications.push_back({kCorelBundle, kCorelPid, std::move(windows), {}});
     desktop.script = fake::Script{std::move(answer), 0, true, platform::kSuccess};
+    // A display tall enough for an inspector of any length, so that both click points lie on
+    // it: these desktops measure the tool's requests, not the screen's size.
+    desktop.display = Size{1920, 1e12};
     return desktop;
 }
 
