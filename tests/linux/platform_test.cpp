@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -298,6 +301,104 @@ TEST_F(StandInTest, RunPointLiesOnTheRunButton) {
     EXPECT_LT(point.x, runAt->x + runSize->width);
     EXPECT_GE(point.y, runAt->y);
     EXPECT_LT(point.y, runAt->y + runSize->height);
+}
+
+// ---- What lies at a point ---------------------------------------------------------------------
+
+// Plain X windows of this test's own connection: with or without a _NET_WM_PID, and a frame
+// without one around a client with one, as a reparenting window manager makes them.
+class ScreenWindows {
+public:
+    ScreenWindows() : display_(XOpenDisplay(nullptr)) {}
+    ~ScreenWindows() {
+        if (display_ != nullptr) XCloseDisplay(display_);
+    }
+    ScreenWindows(const ScreenWindows&) = delete;
+    ScreenWindows& operator=(const ScreenWindows&) = delete;
+
+    Display* display() const { return display_; }
+
+    // A window on top of all others; the client of a frame when `parent` is given.
+    Window open(int x, int y, int width, int height, std::optional<long> pid, Window parent = None) {
+        const Window window = XCreateSimpleWindow(display_, parent == None ? DefaultRootWindow(display_) : parent, x,
+                                                  y, static_cast<unsigned>(width), static_cast<unsigned>(height), 0, 0, 0);
+        if (pid) {
+            const Atom atom = XInternAtom(display_, "_NET_WM_PID", False);
+            const unsigned long value = static_cast<unsigned long>(*pid);
+            XChangeProperty(display_, window, atom, XA_CARDINAL, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&value), 1);
+        }
+        XMapRaised(display_, window);
+        XSync(display_, False);
+        return window;
+    }
+
+private:
+    Display* display_;
+};
+
+bool sameOwner(const platform::PointOwner& a, const platform::PointOwner& b) {
+    return a.occupant == b.occupant && (a.occupant != platform::Occupant::process || a.processId == b.processId);
+}
+
+std::string describe(const platform::PointOwner& owner) {
+    switch (owner.occupant) {
+        case platform::Occupant::process: return "process " + std::to_string(owner.processId);
+        case platform::Occupant::nothing: return "nothing";
+        case platform::Occupant::unknown: return "unknown";
+    }
+    return "?";
+}
+
+TEST_F(StandInTest, OwnerAtAPointIsTheProcessOfTheTopmostWindowThere) {
+    launch();
+    const auto geometry = gtkGeometry(standIn);
+    ASSERT_TRUE(geometry.contains("row") && geometry.contains("run"));
+    const Rectangle row = geometry.at("row");
+    const Rectangle run = geometry.at("run");
+    const platform::Point rowPoint{row.x + 10, row.y + row.height / 2};
+    const platform::Point runPoint{run.x + 10, run.y + run.height / 2};
+    const platform::PointOwner standInOwner{platform::Occupant::process, standIn.pid};
+    const platform::PointOwner nothing{platform::Occupant::nothing, -1};
+    const platform::PointOwner unknown{platform::Occupant::unknown, -1};
+
+    ScreenWindows screen;
+    ASSERT_NE(screen.display(), nullptr);
+    // The stand-in's inspector under both click points before anything covers them.
+    EXPECT_EQ(describe(platform::ownerAt(rowPoint)), describe(standInOwner));
+    EXPECT_EQ(describe(platform::ownerAt(runPoint)), describe(standInOwner));
+
+    // Another process's window over the Run point only; a window without the property beside
+    // it; a frame without the property around a client with one.
+    screen.open(static_cast<int>(run.x), static_cast<int>(run.y), static_cast<int>(run.width),
+                static_cast<int>(run.height), 4321);
+    screen.open(1000, 700, 50, 50, std::nullopt);
+    const Window frame = screen.open(1100, 700, 100, 100, std::nullopt);
+    screen.open(20, 20, 60, 60, 5555, frame);
+
+    struct Case {
+        const char* what;
+        platform::Point point;
+        platform::PointOwner owner;
+    };
+    const Case cases[] = {
+        {"the row, still uncovered", rowPoint, standInOwner},
+        {"the Run point under the other process's window", runPoint, {platform::Occupant::process, 4321}},
+        {"no window there", {5, 1000}, nothing},
+        {"left of the screen", {-1, 300}, nothing},
+        {"above the screen", {300, -0.5}, nothing},
+        {"right of the screen", {1280, 300}, nothing},
+        {"far below the screen", {300, 54071}, nothing},
+        {"a window without a process id", {1025, 725}, unknown},
+        {"the client inside a frame", {1130, 730}, {platform::Occupant::process, 5555}},
+        {"the frame beside its client", {1105, 705}, unknown},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const platform::PointOwner owner = platform::ownerAt(c.point);
+        EXPECT_EQ(describe(owner), describe(c.owner));
+        EXPECT_TRUE(sameOwner(owner, c.owner));
+    }
 }
 
 // ---- Input -----------------------------------------------------------------------------------
