@@ -18,6 +18,12 @@ platform::Element installWindows(std::vector<fake::Node> windows) {
     return platform::createApplicationElement(kCorelPid);
 }
 
+// `leaf` as the only element `level` levels below an alert window, under a chain of groups.
+fake::Node alertHolding(fake::Node leaf, int level) {
+    for (int above = level - 1; above >= 1; --above) leaf = node("g" + std::to_string(above), "AXGroup", {}, {std::move(leaf)});
+    return node("w", "AXWindow", {{"AXDescription", kAlert}}, {std::move(leaf)});
+}
+
 struct AlertCase {
     const char* what;
     std::vector<fake::Node> windows;
@@ -112,6 +118,49 @@ TEST(AlertText, ReadsEveryRoleThenEveryCandidateTextAndReleasesAllButTheWindow) 
                                         "get t2 AXValue"}));
 }
 
+// Every static text's value is read before the message is chosen, wherever the message stands.
+TEST(AlertText, ReadsEveryTextBeforeChoosingTheFirstThatIsNotEmpty) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> texts;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"the message first", {"message", "", "later"}, "message"},
+        {"the message between", {"", "message", "later"}, "message"},
+        {"the message last", {"", "", "message"}, "message"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<fake::Node> texts;
+        for (std::size_t i = 0; i < c.texts.size(); ++i) {
+            texts.push_back(node("t" + std::to_string(i + 1), "AXStaticText", {{"AXValue", c.texts[i]}}));
+        }
+        std::vector<fake::Node> windows;
+        windows.push_back(node("w", "AXWindow", {{"AXDescription", kAlert}}, std::move(texts)));
+        const platform::Element root = installWindows(std::move(windows));
+        const auto match = target::alertText(root);
+        ASSERT_TRUE(match);
+        EXPECT_EQ(match->text, c.message);
+        std::vector<std::string> valueReads;
+        for (const std::string& line : fake::recordOf({"get"})) {
+            if (line.ends_with(" AXValue")) valueReads.push_back(line);
+        }
+        EXPECT_EQ(valueReads, (std::vector<std::string>{"get t1 AXValue", "get t2 AXValue", "get t3 AXValue"}));
+    }
+}
+
+// The walk of an alert window reaches 12 levels below it and not 13.
+TEST(AlertText, TextWithinTwelveLevelsOfTheWindow) {
+    for (const auto& [level, found] : {std::pair{12, true}, std::pair{13, false}}) {
+        SCOPED_TRACE(level);
+        std::vector<fake::Node> windows;
+        windows.push_back(alertHolding(node("t", "AXStaticText", {{"AXValue", std::string("deep")}}), level));
+        const platform::Element root = installWindows(std::move(windows));
+        EXPECT_EQ(target::alertText(root).has_value(), found);
+    }
+}
+
 struct DismissCase {
     const char* what;
     fake::Node alert;
@@ -151,15 +200,18 @@ TEST(DismissAlert, ReadsTitlesOnlyOfButtons) {
                                         "get w AXRole", "get t AXRole", "get ok AXRole", "get ok AXTitle", "press ok AXPress"}));
 }
 
-TEST(DismissAlert, ButtonBelowTheDepthLimitIsNotFound) {
-    fake::Node deep = node("ok", "AXButton", {{"AXTitle", std::string("OK")}});
-    for (int level = 12; level >= 1; --level) deep = node("g" + std::to_string(level), "AXGroup", {}, {std::move(deep)});
-    std::vector<fake::Node> windows;
-    windows.push_back(node("w", "AXWindow", {}, {std::move(deep)}));
-    const platform::Element root = installWindows(std::move(windows));
-    platform::ElementList found = ax::elementList(ax::attribute(root, "AXWindows"));
-    target::dismissAlert(found.at(0));
-    EXPECT_TRUE(fake::recordOf({"press"}).empty());
+// The walk for the OK button reaches 12 levels below the window and not 13.
+TEST(DismissAlert, ButtonWithinTwelveLevelsOfTheWindow) {
+    for (const auto& [level, presses] : {std::pair{12, std::vector<std::string>{"press ok AXPress"}},
+                                         std::pair{13, std::vector<std::string>{}}}) {
+        SCOPED_TRACE(level);
+        std::vector<fake::Node> windows;
+        windows.push_back(alertHolding(node("ok", "AXButton", {{"AXTitle", std::string("OK")}}), level));
+        const platform::Element root = installWindows(std::move(windows));
+        platform::ElementList found = ax::elementList(ax::attribute(root, "AXWindows"));
+        target::dismissAlert(found.at(0));
+        EXPECT_EQ(fake::recordOf({"press"}), presses);
+    }
 }
 
 TEST(DismissAlert, RefusedPressFails) {

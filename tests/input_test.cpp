@@ -7,26 +7,34 @@
 
 namespace {
 
-std::vector<std::string> inputLines() { return fake::recordOf({"post", "sleep"}); }
+// Each event's life: created (with its button), posted, released; and the sleeps between.
+std::vector<std::string> inputLines() { return fake::recordOf({"create", "post", "sleep", "release"}); }
 
-TEST(Click, DownThenUpAtTheExactPointWithTheirPauses) {
+// Each event is released only after the pause that follows its posting, and the button-up is
+// created only after the button-down is released.
+TEST(Click, DownThenUpAtTheExactPointWithTheLeftButtonAndTheirPauses) {
     fake::install({});
     input::click({140.5, 310.25});
-    EXPECT_EQ(inputLines(), (std::vector<std::string>{"post mouse-down 140.5,310.25", "sleep 50000",
-                                                      "post mouse-up 140.5,310.25", "sleep 50000"}));
+    EXPECT_EQ(inputLines(), (std::vector<std::string>{
+                                "create mouse-down 140.5,310.25 button 0", "post mouse-down 140.5,310.25", "sleep 50000",
+                                "release mouse-down 140.5,310.25",
+                                "create mouse-up 140.5,310.25 button 0", "post mouse-up 140.5,310.25", "sleep 50000",
+                                "release mouse-up 140.5,310.25"}));
     EXPECT_EQ(fake::now(), 100000);
 }
 
 TEST(Click, NegativeCoordinatesPassUnchanged) {
     fake::install({});
     input::click({-1280, -0.5});
-    EXPECT_EQ(inputLines().front(), "post mouse-down -1280,-0.5");
+    EXPECT_EQ(fake::recordOf({"post"}).front(), "post mouse-down -1280,-0.5");
 }
 
+// The key-down is released before the key-up is created; no pause anywhere.
 TEST(Escape, KeyDownThenUpWithoutPause) {
     fake::install({});
     input::escape();
-    EXPECT_EQ(inputLines(), (std::vector<std::string>{"post key-down 53", "post key-up 53"}));
+    EXPECT_EQ(inputLines(), (std::vector<std::string>{"create key-down 53", "post key-down 53", "release key-down 53",
+                                                      "create key-up 53", "post key-up 53", "release key-up 53"}));
     EXPECT_EQ(fake::now(), 0);
 }
 
@@ -35,16 +43,20 @@ struct EventFailure {
     int failMouseAt;
     int failKeyAt;
     bool mouse;
-    std::vector<std::string> posted;
+    std::vector<std::string> lines;  // of inputLines(): the failed creation is the last
     std::string message;
 };
 
 TEST(InputFailure, AnEventThatCannotBeCreatedEndsTheRunAfterWhatWasPosted) {
     const EventFailure cases[] = {
-        {"button-down", 1, 0, true, {}, "TESSARY: cannot create mouse event\n"},
-        {"button-up", 2, 0, true, {"post mouse-down 1,2", "sleep 50000"}, "TESSARY: cannot create mouse event\n"},
-        {"key-down", 0, 1, false, {}, "TESSARY: cannot create keyboard event\n"},
-        {"key-up", 0, 2, false, {"post key-down 53"}, "TESSARY: cannot create keyboard event\n"},
+        {"button-down", 1, 0, true, {"create mouse-down 1,2 button 0"}, "TESSARY: cannot create mouse event\n"},
+        {"button-up", 2, 0, true,
+         {"create mouse-down 1,2 button 0", "post mouse-down 1,2", "sleep 50000", "release mouse-down 1,2",
+          "create mouse-up 1,2 button 0"},
+         "TESSARY: cannot create mouse event\n"},
+        {"key-down", 0, 1, false, {"create key-down 53"}, "TESSARY: cannot create keyboard event\n"},
+        {"key-up", 0, 2, false, {"create key-down 53", "post key-down 53", "release key-down 53", "create key-up 53"},
+         "TESSARY: cannot create keyboard event\n"},
     };
     for (const EventFailure& c : cases) {
         SCOPED_TRACE(c.what);
@@ -55,7 +67,7 @@ TEST(InputFailure, AnEventThatCannotBeCreatedEndsTheRunAfterWhatWasPosted) {
         testing::internal::CaptureStderr();
         EXPECT_THROW(c.mouse ? input::click({1, 2}) : input::escape(), tessary::Failure);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
-        EXPECT_EQ(inputLines(), c.posted);
+        EXPECT_EQ(inputLines(), c.lines);
     }
 }
 
