@@ -5,9 +5,11 @@
 // First the runs go through strace, which stops the process only at its sleeps (seccomp filter),
 // so the waits that the tool sleeps are counted from the run's own sleep calls, empty polls
 // included, and timed as the kernel served them. Then as many runs without strace give the wall
-// time and the tool's own CPU time (user + system), untouched by the tracer's stops. Every run
-// goes through this same program in its "--timed" role: it starts tessary, waits for it with
-// wait4 and writes the wall time and the CPU time, which a tracer's own CPU time cannot reach.
+// time and the tool's own CPU time (user + system), untouched by the tracer's stops; they take
+// turns with as many runs with TESSARY_TRACE naming a file, for what the tool's own trace costs.
+// Every run goes through this same program in its "--timed" role: it starts tessary, waits for
+// it with wait4 and writes the wall time and the CPU time, which a tracer's own CPU time cannot
+// reach.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -17,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -119,6 +122,18 @@ Run timedRun(bool traced, const std::string& self, const std::string& tessary, c
     return run;
 }
 
+// The requests (attribute reads and actions) in a trace file.
+long requestsIn(const std::string& traceFile) {
+    std::ifstream trace(traceFile);
+    long requests = 0;
+    for (std::string line; std::getline(trace, line);) {
+        std::istringstream fields(line);
+        std::string milliseconds, pid, event;
+        if ((fields >> milliseconds >> pid >> event) && (event == "get" || event == "press")) ++requests;
+    }
+    return requests;
+}
+
 bool waitForClosedAlerts(const standin::StandIn& standIn, long count) {
     for (int wait = 0; wait < 500; ++wait) {
         const auto lines = standin::events(standIn);
@@ -153,9 +168,15 @@ int main(int argc, char** argv) {
     }
     std::vector<double> tracedWalls, sleeps, emptyPolls, sleepCounts;  // traced runs
     std::vector<double> walls, cpus, shares;                             // runs without strace
-    // Traced runs first, then as many without strace, to show what tracing the sleeps costs.
-    for (int i = 0; i < 2 * runs; ++i) {
+    std::vector<double> tracingCpus, tracingShares, tracedRequests;      // with TESSARY_TRACE
+    const std::string toolTrace = standIn->directory + "/tessary-trace";
+    // Runs under strace first, to show what tracing the sleeps costs; then as many without
+    // strace and as many with the tool's own trace, taking turns, so that other work on the
+    // machine weighs on both alike.
+    for (int i = 0; i < 3 * runs; ++i) {
         const bool traced = i < runs;
+        const bool tracing = !traced && (i - runs) % 2 == 1;
+        if (tracing) ::setenv("TESSARY_TRACE", toolTrace.c_str(), 1);
         const std::string commandId = "bench-" + std::to_string(i);
         const std::string resultPath = standIn->directory + "/result";
         standin::setCommandId(*standIn, commandId);
@@ -170,6 +191,17 @@ int main(int argc, char** argv) {
             std::cerr << "exchange: the alert of run " << i << " did not close\n";
             standin::stop(*standIn);
             return 1;
+        }
+        if (tracing) {
+            ::unsetenv("TESSARY_TRACE");
+            tracingCpus.push_back(run.cpu * 1e3);
+            tracingShares.push_back(run.cpu / run.wall * 100);
+            tracedRequests.push_back(static_cast<double>(requestsIn(toolTrace)));
+            ::unlink(toolTrace.c_str());
+            std::cerr << "exchange " << i << " (TESSARY_TRACE set): wall " << bench::fixed(run.wall * 1e3, 1)
+                      << " ms, cpu " << bench::fixed(run.cpu * 1e3, 1) << " ms, " << tracedRequests.back()
+                      << " requests\n";
+            continue;
         }
         if (!traced) {
             walls.push_back(run.wall * 1e3);
@@ -220,6 +252,17 @@ int main(int argc, char** argv) {
         {"1 run time", "tool CPU time, user + system", bench::spreadText(bench::spread(cpus), 1, "ms"), "", ""},
         {"1 run time", "tool CPU time / wall time", bench::spreadText(share, 2, "%"), "< 3% at the median",
          bench::verdict(share.median < kCpuShareTarget * 100)},
+    });
+    const bench::Spread tracingCpu = bench::spread(tracingCpus);
+    const double requests = bench::spread(tracedRequests).median;
+    const double perRequest = (tracingCpu.median - bench::spread(cpus).median) * 1e3 / requests;
+    bench::appendRows(rowsFile, {
+        {"6 trace", "tool CPU time with TESSARY_TRACE set, " + n + " (" + bench::fixed(requests, 0) + " requests each)",
+         bench::spreadText(tracingCpu, 1, "ms"), "", ""},
+        {"6 trace", "  CPU time / wall time with TESSARY_TRACE set", bench::spreadText(bench::spread(tracingShares), 2, "%"),
+         "", ""},
+        {"6 trace", "  tracing cost per request against the stand-in (CPU, difference of the medians)",
+         bench::fixed(perRequest, 1) + " us", "", ""},
     });
     return 0;
 }
