@@ -6,7 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -146,6 +155,170 @@ TEST_F(Exchange, NoAnswerWithinTenSecondsIsReported) {
     expectFailure(run("cmd-1"), "CorelDRAW did not return an alert within 10 seconds");
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     EXPECT_TRUE(logged("run RelayTransportProbe"));
+}
+
+// ---- Another process's window at a click point ------------------------------------------------
+
+// The stand-in's widgets on the screen, by name: "row", "run", ... -> x, y, width, height.
+std::map<std::string, std::vector<int>> widgetRectangles(const standin::StandIn& standIn) {
+    std::map<std::string, std::vector<int>> rectangles;
+    std::ifstream stream(standIn.geometryFile);
+    std::string name;
+    std::vector<int> rectangle(4);
+    while (stream >> name >> rectangle[0] >> rectangle[1] >> rectangle[2] >> rectangle[3]) rectangles[name] = rectangle;
+    return rectangles;
+}
+
+class CoveredExchange : public Exchange {
+protected:
+    // A window of another process that keeps itself over the widget, then one run.
+    ToolRun runWithCover(const std::string& widget) {
+        const auto rectangles = widgetRectangles(standIn);
+        EXPECT_TRUE(rectangles.contains(widget));
+        if (!rectangles.contains(widget)) return {};
+        const std::vector<int>& r = rectangles.at(widget);
+        auto cover = standin::start({"--cover", std::to_string(r[0]) + " " + std::to_string(r[1]) + " " +
+                                                    std::to_string(r[2]) + " " + std::to_string(r[3])});
+        EXPECT_TRUE(cover) << "the cover did not come up";
+        if (!cover) return {};
+        ToolRun result = run("cmd-1");
+        standin::stop(*cover);
+        return result;
+    }
+};
+
+TEST_F(CoveredExchange, AnotherWindowOverTheRowStopsTheRunBeforeAnyClick) {
+    launch();
+    standin::setCommandId(standIn, "cmd-1");
+    expectFailure(runWithCover("row"), "CorelDRAW is not in front at the Scripts inspector");
+    EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready"}));
+}
+
+TEST_F(CoveredExchange, AnotherWindowOverRunStopsTheRunAfterTheRowClick) {
+    launch();
+    standin::setCommandId(standIn, "cmd-1");
+    expectFailure(runWithCover("run"), "CorelDRAW is not in front at the Scripts inspector");
+    EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready", "select RelayTransportProbe"}));
+}
+
+// ---- Runs at once ------------------------------------------------------------------------------
+
+// Two hosts' runs, "cmd-1" and then "cmd-12" `gap` later, each told to the stand-in just before
+// its run starts; the stand-in's n-th Run answers the n-th id. The runs take turns: each gets
+// its own answer, and neither leaves an alert open.
+void expectRunsTakeTurns(Exchange& test, standin::StandIn& standIn, std::chrono::milliseconds gap,
+                         const std::function<ToolRun(const std::string&, const std::string&)>& run) {
+    const auto tell = [&](const std::string& ids) {
+        const std::string temporary = standIn.commandFile + ".new";
+        std::ofstream(temporary, std::ios::binary | std::ios::trunc) << ids;
+        std::filesystem::rename(temporary, standIn.commandFile);
+    };
+    (void)test;
+    tell("cmd-1");
+    auto first = std::async(std::launch::async, [&] { return run("cmd-1", "result-1"); });
+    std::this_thread::sleep_for(gap);
+    tell("cmd-1\ncmd-12");
+    auto second = std::async(std::launch::async, [&] { return run("cmd-12", "result-12"); });
+    for (auto* pending : {&first, &second}) {
+        const ToolRun exchange = pending->get();
+        const std::string id = exchange.resultPath.ends_with("-1") ? "cmd-1" : "cmd-12";
+        SCOPED_TRACE(id);
+        EXPECT_EQ(exchange.process.exitStatus, 0);
+        EXPECT_EQ(exchange.process.standardOutput, exchange.resultPath + "\n");
+        EXPECT_EQ(exchange.process.standardError, "");
+        EXPECT_EQ(standin::readFile(exchange.resultPath),
+                  "TALVO_RELAY_BEGIN_" + id + "\nrelay answer for " + id + ": Grüße, ✓ ok\nTALVO_RELAY_END_" + id);
+    }
+    EXPECT_TRUE(standin::waitForEvent(standIn, "alert closed by OK", 2));
+    EXPECT_EQ(standin::events(standIn),
+              (std::vector<std::string>{"ready", "select RelayTransportProbe", "run RelayTransportProbe", "alert opened",
+                                        "alert closed by OK", "run RelayTransportProbe", "alert opened",
+                                        "alert closed by OK"}));
+}
+
+TEST_F(Exchange, RunsStarted150MsApartTakeTurnsAndEachGetsItsOwnAnswer) {
+    launch({"--command-queue"});
+    expectRunsTakeTurns(*this, standIn, std::chrono::milliseconds(150),
+                        [this](const std::string& id, const std::string& file) { return run(id, file); });
+}
+
+TEST_F(Exchange, RunsStarted300MsApartTakeTurnsAndEachGetsItsOwnAnswer) {
+    launch({"--command-queue"});
+    expectRunsTakeTurns(*this, standIn, std::chrono::milliseconds(300),
+                        [this](const std::string& id, const std::string& file) { return run(id, file); });
+}
+
+// ---- Closed standard streams ---------------------------------------------------------------------
+
+struct BrokenStreamRun {
+    int status = -1;  // the exit status, or 128 + the signal that ended the process
+    std::string otherStream;
+};
+
+// Runs tessary with one standard stream a pipe whose reading end is already closed (or, with
+// `closeInstead`, no such descriptor at all), and the other one captured in a file.
+BrokenStreamRun runWithBrokenStream(const std::vector<std::string>& arguments, int broken, bool closeInstead,
+                                    const std::string& otherFile) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return {};
+    close(fds[0]);
+    const int other = broken == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (closeInstead) {
+        posix_spawn_file_actions_addclose(&actions, broken);
+    } else {
+        posix_spawn_file_actions_adddup2(&actions, fds[1], broken);
+    }
+    posix_spawn_file_actions_addopen(&actions, other, otherFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<std::string> argv{TESSARY_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (std::string& argument : argv) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    pid_t pid = -1;
+    const int failed = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (failed != 0) return {};
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    BrokenStreamRun result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+    result.otherStream = standin::readFile(otherFile).value_or("?");
+    return result;
+}
+
+TEST_F(Exchange, ClosedStandardOutputLeavesTheStatusOfACompleteExchange) {
+    launch();
+    for (const bool closeInstead : {false, true}) {
+        SCOPED_TRACE(closeInstead ? "no standard output at all" : "standard output a pipe nobody reads");
+        const std::string id = closeInstead ? "cmd-closed" : "cmd-pipe";
+        standin::setCommandId(standIn, id);
+        const std::string path = standIn.directory + "/" + id;
+        const BrokenStreamRun exchange =
+            runWithBrokenStream({id, path}, STDOUT_FILENO, closeInstead, standIn.directory + "/stderr-" + id);
+        EXPECT_EQ(exchange.status, 0);
+        EXPECT_EQ(exchange.otherStream, "");
+        EXPECT_EQ(standin::readFile(path), standin::readFile(standIn.answerFile));
+        EXPECT_TRUE(standin::waitForEvent(standIn, "alert closed by OK", closeInstead ? 2 : 1));
+    }
+}
+
+TEST_F(Exchange, ClosedStandardErrorLeavesTheStatusOfAFailure) {
+    const std::string directory = std::filesystem::temp_directory_path().string();
+    for (const bool closeInstead : {false, true}) {
+        SCOPED_TRACE(closeInstead ? "no standard error at all" : "standard error a pipe nobody reads");
+        const std::string outFile = directory + "/tessary-e2e-stdout-" + std::to_string(getpid());
+        const BrokenStreamRun failure =
+            runWithBrokenStream({"cmd-1", directory + "/never-written"}, STDERR_FILENO, closeInstead, outFile);
+        std::filesystem::remove(outFile);
+        EXPECT_EQ(failure.status, 1);
+        EXPECT_EQ(failure.otherStream, "");
+        EXPECT_FALSE(std::filesystem::exists(directory + "/never-written"));
+    }
 }
 
 TEST_F(Exchange, NothingRunningAndNoDesktopAreReported) {

@@ -13,7 +13,12 @@ name "com.corel.coreldrawsuite.2022.coreldraw":
     "OK" closes it.
 
 The host names the command id to answer in the file given by --command-file; it is read
-afresh at every Run, so one stand-in serves several runs. What happens is appended to the
+afresh at every Run, so one stand-in serves several runs. With --command-queue the file holds
+one id per line, and the n-th Run answers the n-th id.
+
+With --cover "X Y WIDTH HEIGHT" the program shows nothing but one plain window at that screen
+rectangle, under another application name: a window of another process for a test to put over
+a click point. What happens is appended to the
 --event-log file, one line per event, and every answer shown is written whole to the
 --answer-file, so tests can compare a result byte for byte.
 
@@ -73,6 +78,10 @@ def parse_arguments(argv):
                         help="RelayTransportProbe is missing from the list")
     parser.add_argument("--rows", type=int, default=0,
                         help="list this many scripts (RelayTransportProbe third) instead of five")
+    parser.add_argument("--command-queue", action="store_true",
+                        help="the command file holds one id per line; the n-th Run answers the n-th")
+    parser.add_argument("--cover", metavar="RECTANGLE",
+                        help='show only a plain window at "X Y WIDTH HEIGHT" (screen pixels)')
     return parser.parse_args(argv)
 
 
@@ -105,6 +114,7 @@ def relay_answer(command_id):
 class StandIn:
     def __init__(self, options):
         self.options = options
+        self.runs = 0
         self.alerts = []
         self.rename_entry = None
         self.mapped = set()
@@ -203,13 +213,18 @@ class StandIn:
         GLib.timeout_add(max(self.options.delay_ms, 0), self.open_alert, text)
 
     def read_command_id(self):
+        self.runs += 1
         if not self.options.command_file:
             return ""
         try:
             with open(self.options.command_file, encoding="utf-8", newline="") as stream:
-                return stream.read()
+                text = stream.read()
         except OSError:
             return ""
+        if not self.options.command_queue:
+            return text
+        ids = text.split("\n")
+        return ids[self.runs - 1] if self.runs <= len(ids) else ""
 
     # ---- alerts --------------------------------------------------------------------------------
 
@@ -326,8 +341,50 @@ def registered_on_accessibility_bus():
         return False
 
 
+class Cover:
+    """One plain, undecorated window of this process at a screen rectangle."""
+
+    def __init__(self, options):
+        self.options = options
+        x, y, width, height = (int(number) for number in options.cover.split())
+        self.window = Gtk.Window(title="Cover")
+        self.window.set_decorated(False)
+        self.window.set_resizable(False)
+        self.window.set_size_request(width, height)
+        self.window.move(x, y)
+        self.window.connect("destroy", Gtk.main_quit)
+        self.window.connect("map-event", self.on_mapped)
+        self.mapped = False
+
+    def on_mapped(self, _widget, _event):
+        self.mapped = True
+        return False
+
+    def start(self):
+        self.window.show_all()
+        GLib.timeout_add(20, self.announce_when_ready)
+        # Back on top every 10 ms, like a window that keeps itself above the others: bringing
+        # another application to the front does not uncover what lies below this window for long.
+        GLib.timeout_add(10, self.raise_window)
+
+    def raise_window(self):
+        self.window.get_window().raise_()
+        return True
+
+    def announce_when_ready(self):
+        if not self.mapped:
+            return True
+        write_atomically(self.options.ready_file, "%d\n" % os.getpid())
+        return False
+
+
 def main(argv):
     options = parse_arguments(argv)
+    if options.cover:
+        GLib.set_prgname("tessary-test-cover")
+        Cover(options).start()
+        Gtk.main()
+        return 0
     # The program name is what the accessibility bridge reports as the application's name.
     GLib.set_prgname(BUNDLE_IDENTIFIER)
     GLib.set_application_name(BUNDLE_IDENTIFIER)
