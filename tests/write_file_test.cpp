@@ -36,6 +36,7 @@ void PrintTo(Auxiliary auxiliary, std::ostream* out) { *out << (auxiliary == Aux
 namespace {
 
 using platform::file_internal::Auxiliary;
+using platform::file_internal::flushToStorage;
 using platform::file_internal::randomName;
 using platform::file_internal::writeAtomically;
 using namespace std::string_literals;
@@ -237,6 +238,71 @@ TEST_P(WriteFile, ALinkPlantedAtTheAuxiliaryNameIsNeverFollowed) {
         if (c.victimExists) expected.push_back("victim");
         EXPECT_EQ(listDirectory(directory), expected);
     }
+}
+
+// What a flush saw: the file it was given, how much of the text that file held, and whether
+// the path already named it.
+struct FlushSeen {
+    ino_t file = 0;
+    off_t size = -1;
+    bool atThePath = false;
+};
+std::string flushWatched;
+std::vector<FlushSeen> flushes;
+int flushFails = 0;  // the errno of a flush that fails; 0: flushes succeed
+
+bool recordingFlush(int fd) {
+    struct stat file {};
+    struct stat atPath {};
+    ::fstat(fd, &file);
+    const bool named = ::stat(flushWatched.c_str(), &atPath) == 0 && atPath.st_ino == file.st_ino && atPath.st_dev == file.st_dev;
+    flushes.push_back({file.st_ino, file.st_size, named});
+    if (flushFails != 0) {
+        errno = flushFails;
+        return false;
+    }
+    return flushToStorage(fd);
+}
+
+// The auxiliary file is flushed once, holding the whole text, before it takes the path's place;
+// a flush that fails fails the write and changes nothing.
+TEST_P(WriteFile, TheWholeTextIsFlushedBeforeItTakesThePath) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    put(path, "old");
+    const std::string text = versionText(1, 300 << 10);
+    flushWatched = path;
+    flushes.clear();
+    flushFails = 0;
+    EXPECT_EQ(writeAtomically(path, text, GetParam(), randomName, recordingFlush), std::nullopt);
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    ASSERT_EQ(flushes.size(), 1u);
+    EXPECT_EQ(flushes[0].file, info.st_ino);
+    EXPECT_EQ(flushes[0].size, static_cast<off_t>(text.size()));
+    EXPECT_FALSE(flushes[0].atThePath);
+
+    flushes.clear();
+    flushFails = EIO;
+    EXPECT_EQ(writeAtomically(path, "new", GetParam(), randomName, recordingFlush), std::strerror(EIO));
+    flushFails = 0;
+    EXPECT_EQ(flushes.size(), 1u);
+    EXPECT_EQ(readFile(path), text);
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"result"});
+}
+
+// The flush asks the system: a file flushes, a pipe cannot.
+TEST(WriteFileFlush, AsksTheSystem) {
+    const std::string path = scratchDirectory() + "/file";
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(file, 0);
+    EXPECT_TRUE(flushToStorage(file));
+    ::close(file);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    EXPECT_FALSE(flushToStorage(ends[1]));
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 struct ErrorCase {

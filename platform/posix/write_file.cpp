@@ -57,14 +57,6 @@ bool writeAll(int fd, std::string_view text) {
     return true;
 }
 
-bool flushToStorage(int fd) {
-#ifdef F_FULLFSYNC
-    // On macOS fsync only reaches the drive's cache; F_FULLFSYNC reaches the medium.
-    if (::fcntl(fd, F_FULLFSYNC) == 0) return true;
-#endif
-    return ::fsync(fd) == 0;
-}
-
 // Makes the rename itself durable. The new text already stands at the path, so a failure here
 // changes nothing for the reader and is not reported.
 void flushDirectory(const std::string& directory) {
@@ -76,7 +68,7 @@ void flushDirectory(const std::string& directory) {
 }
 
 std::optional<std::string> writeNamed(const std::string& path, const std::string& directory, std::string_view text,
-                                      NameSource names) {
+                                      NameSource names, Flush flush) {
     std::string auxiliary;
     int fd = -1;
     for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
@@ -90,7 +82,7 @@ std::optional<std::string> writeNamed(const std::string& path, const std::string
     if (fd < 0) return describe(EEXIST);
 
     int error = 0;
-    if (!writeAll(fd, text) || !flushToStorage(fd)) error = errno;
+    if (!writeAll(fd, text) || !flush(fd)) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && ::rename(auxiliary.c_str(), path.c_str()) != 0) error = errno;
     if (error != 0) {
@@ -129,14 +121,14 @@ std::optional<std::string> linkUnnamed(int fd, const std::string& directory, Nam
 }
 
 UnnamedResult writeUnnamed(const std::string& path, const std::string& directory, std::string_view text,
-                           NameSource names) {
+                           NameSource names, Flush flush) {
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) {
         // EISDIR: a kernel without O_TMPFILE; EOPNOTSUPP or EINVAL: a file system without it.
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return refused();
         return failed(errno);
     }
-    if (!writeAll(fd, text) || !flushToStorage(fd)) {
+    if (!writeAll(fd, text) || !flush(fd)) {
         const int error = errno;
         ::close(fd);
         return failed(error);
@@ -170,6 +162,14 @@ UnnamedResult writeUnnamed(const std::string& path, const std::string& directory
 
 }  // namespace
 
+bool flushToStorage(int fd) {
+#ifdef F_FULLFSYNC
+    // On macOS fsync only reaches the drive's cache; F_FULLFSYNC reaches the medium.
+    if (::fcntl(fd, F_FULLFSYNC) == 0) return true;
+#endif
+    return ::fsync(fd) == 0;
+}
+
 std::optional<std::string> randomName() {
     std::array<unsigned char, 16> bytes{};
     if (getentropy(bytes.data(), bytes.size()) != 0) return std::nullopt;
@@ -183,23 +183,24 @@ std::optional<std::string> randomName() {
 }
 
 std::optional<std::string> writeAtomically(const std::string& path, std::string_view text, Auxiliary auxiliary,
-                                           NameSource names) {
+                                           NameSource names, Flush flush) {
     const std::string directory = directoryOf(path);
 #ifdef O_TMPFILE
     if (auxiliary == Auxiliary::unnamedFirst) {
-        UnnamedResult result = writeUnnamed(path, directory, text, names);
+        UnnamedResult result = writeUnnamed(path, directory, text, names, flush);
         if (!result.refused) return std::move(result.error);
     }
 #else
     (void)auxiliary;
 #endif
-    return writeNamed(path, directory, text, names);
+    return writeNamed(path, directory, text, names, flush);
 }
 
 }  // namespace file_internal
 
 std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view text) {
-    return file_internal::writeAtomically(path, text, file_internal::Auxiliary::unnamedFirst, file_internal::randomName);
+    return file_internal::writeAtomically(path, text, file_internal::Auxiliary::unnamedFirst, file_internal::randomName,
+                                          file_internal::flushToStorage);
 }
 
 }  // namespace platform

@@ -25,10 +25,17 @@ using NameSource = std::optional<std::string> (*)();
 // 32 hex digits from the system's entropy: 128 bits that nobody can guess in advance.
 std::optional<std::string> randomName();
 
+// How the auxiliary file's text is brought to stable storage, once it is all written and
+// before it takes the path's place: true on success, else false with errno set.
+using Flush = bool (*)(int fd);
+
+// fsync; on macOS F_FULLFSYNC first, since fsync there only reaches the drive's cache.
+bool flushToStorage(int fd);
+
 // platform::writeFileAtomically is writeAtomically(path, text, Auxiliary::unnamedFirst,
-// randomName). Returns nothing on success, else the description of the error; after an error
-// the path is as it was and no auxiliary file is left.
+// randomName, flushToStorage). Returns nothing on success, else the description of the error;
+// after an error the path is as it was and no auxiliary file is left.
 std::optional<std::string> writeAtomically(const std::string& path, std::string_view text, Auxiliary auxiliary,
-                                           NameSource names);
+                                           NameSource names, Flush flush = flushToStorage);
 
 }  // namespace platform::file_internal
