@@ -1,7 +1,9 @@
-// The running-application operations of the seam over AppKit's NSRunningApplication: the only
-// Objective-C of the tool, behind the plain C++ seam header. Built with ARC; a handle keeps its
+// The running-application operations of the seam over AppKit's NSRunningApplication, and the
+// AppKit messages that activation.cpp chooses among (app_kit.h): the only Objective-C of the
+// tool, behind plain C++ headers. Built with ARC; a handle keeps its
 // application retained (__bridge_retained) until `releaseApplication` hands it back to ARC.
 // Every call runs inside its own autorelease pool, so nothing autoreleased outlives the call.
+#include "platform/macos/app_kit.h"
 #include "platform/platform.h"
 
 #import <AppKit/AppKit.h>
@@ -46,14 +48,29 @@ std::int64_t processIdentifier(const Application& application) {
     }
 }
 
-// Placeholder until the look at the screen is built: cannot tell.
-PointOwner ownerAt(Point) { return {}; }
+namespace macos {
 
-void activate(const Application& application) {
+Application frontmostApplication() {
     @autoreleasepool {
-        const NSApplicationActivationOptions noOptions = 0;
-        (void)[applicationOf(application) activateWithOptions:noOptions];
+        NSRunningApplication* frontmost = NSWorkspace.sharedWorkspace.frontmostApplication;
+        if (frontmost == nil) return Application{};
+        return Application((__bridge_retained void*)frontmost);
     }
 }
+
+void activateFromApplication(const Application& application, const Application& frontmost, std::uint64_t options) {
+    @autoreleasepool {
+        (void)[applicationOf(application) activateFromApplication:applicationOf(frontmost)
+                                                          options:static_cast<NSApplicationActivationOptions>(options)];
+    }
+}
+
+void activateWithOptions(const Application& application, std::uint64_t options) {
+    @autoreleasepool {
+        (void)[applicationOf(application) activateWithOptions:static_cast<NSApplicationActivationOptions>(options)];
+    }
+}
+
+}  // namespace macos
 
 }  // namespace platform

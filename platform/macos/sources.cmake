@@ -1,9 +1,11 @@
 # The sources of the macOS implementation: built on Apple hosts, compile-checked elsewhere.
 set(tessary_macos_sources
   accessibility.cpp
+  activation.cpp
   cf_string.cpp
   input_events.cpp
   running_application.mm
+  screen_owner.cpp
   thread_sleep.cpp
   value_conversion.cpp
 )

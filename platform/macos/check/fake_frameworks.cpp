@@ -10,7 +10,7 @@
 namespace fake_apple {
 namespace {
 
-enum class Kind { string, array, element, value, number, event };
+enum class Kind { string, array, element, value, number, event, application };
 
 // Type ids as the frameworks hand them out: arbitrary, distinct, stable within a run.
 CFTypeID typeIdOf(Kind kind) { return 1000 + static_cast<CFTypeID>(kind); }
@@ -50,6 +50,11 @@ struct EventObject : Object {
     std::string description;
 };
 
+struct ApplicationObject : Object {
+    explicit ApplicationObject(pid_t id) : Object(Kind::application), pid(id) {}
+    pid_t pid;
+};
+
 struct Answer {
     AXError code = kAXErrorSuccess;
     CFTypeRef value = nullptr;
@@ -63,6 +68,11 @@ struct State {
     std::vector<std::string> faults;
     bool trusted = true;
     bool failEvents = false;
+    Answer elementAt{kAXErrorCannotComplete, nullptr};
+    std::map<std::string, std::pair<AXError, pid_t>> pids;
+    CGError displaysCode = kCGErrorSuccess;
+    uint32_t displays = 1;
+    std::optional<pid_t> frontmost;
 };
 
 State& state() {
@@ -184,6 +194,11 @@ void reset() {
     s.faults.clear();
     s.trusted = true;
     s.failEvents = false;
+    s.elementAt = {kAXErrorCannotComplete, nullptr};
+    s.pids.clear();
+    s.displaysCode = kCGErrorSuccess;
+    s.displays = 1;
+    s.frontmost.reset();
 }
 
 CFTypeRef string(std::u16string_view units) { return born(new StringObject(std::u16string(units))); }
@@ -219,7 +234,26 @@ void releaseAnswers() {
     for (auto& [key, slot] : answers) {
         if (slot.value != nullptr) CFRelease(slot.value);
     }
+    if (state().elementAt.value != nullptr) CFRelease(std::exchange(state().elementAt.value, nullptr));
 }
+
+void answerElementAt(AXError code, CFTypeRef element) {
+    if (state().elementAt.value != nullptr) CFRelease(state().elementAt.value);
+    state().elementAt = {code, element};
+}
+
+void answerPid(const std::string& elementName, AXError code, pid_t pid) { state().pids[elementName] = {code, pid}; }
+
+void answerDisplays(CGError code, uint32_t count) {
+    state().displaysCode = code;
+    state().displays = count;
+}
+
+platform::Application runningApplication(pid_t pid) {
+    return platform::Application(const_cast<void*>(born(new ApplicationObject(pid))));
+}
+
+void setFrontmost(std::optional<pid_t> pid) { state().frontmost = pid; }
 
 void setTrusted(bool trusted) { state().trusted = trusted; }
 void failEventCreation(bool fail) { state().failEvents = fail; }
@@ -417,4 +451,78 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
     state().calls.push_back("post " + posted->description + " at tap " + std::to_string(tap));
 }
 
+AXUIElementRef AXUIElementCreateSystemWide(void) {
+    state().calls.push_back("create system-wide");
+    return static_cast<AXUIElementRef>(fake_apple::element("system-wide"));
+}
+
+AXError AXUIElementCopyElementAtPosition(AXUIElementRef application, float x, float y, AXUIElementRef* element) {
+    if (element == nullptr) {
+        fault("AXUIElementCopyElementAtPosition: no out value");
+        return kAXErrorIllegalArgument;
+    }
+    if (*element != nullptr) fault("AXUIElementCopyElementAtPosition: out value not null before the call");
+    auto* target = aliveAs<ElementObject>(application, Kind::element, "AXUIElementCopyElementAtPosition");
+    if (target == nullptr) return kAXErrorIllegalArgument;
+    state().calls.push_back("element at " + number(x) + "," + number(y) + " of " + target->name);
+    if (state().elementAt.value != nullptr) *element = static_cast<AXUIElementRef>(CFRetain(state().elementAt.value));
+    return state().elementAt.code;
+}
+
+AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
+    auto* target = aliveAs<ElementObject>(element, Kind::element, "AXUIElementGetPid");
+    if (target == nullptr || pid == nullptr) return kAXErrorIllegalArgument;
+    state().calls.push_back("pid of " + target->name);
+    const auto found = state().pids.find(target->name);
+    if (found == state().pids.end()) return kAXErrorInvalidUIElement;
+    if (found->second.first == kAXErrorSuccess) *pid = found->second.second;
+    return found->second.first;
+}
+
+CGError CGGetDisplaysWithPoint(CGPoint point, uint32_t maxDisplays, CGDirectDisplayID* displays,
+                               uint32_t* matchingDisplayCount) {
+    if (displays != nullptr || maxDisplays != 0) fault("CGGetDisplaysWithPoint: a display list the tool never reads");
+    if (matchingDisplayCount == nullptr) {
+        fault("CGGetDisplaysWithPoint: no count");
+        return kCGErrorIllegalArgument;
+    }
+    state().calls.push_back("displays at " + number(point.x) + "," + number(point.y));
+    if (state().displaysCode == kCGErrorSuccess) *matchingDisplayCount = state().displays;
+    return state().displaysCode;
+}
+
 }  // extern "C"
+
+// AppKit as app_kit.h and the seam reach it; running_application.mm sends these messages on a
+// Mac. Application handles hold one reference to a stand-in object, as __bridge_retained does.
+namespace platform {
+
+void releaseApplication(void* reference) noexcept { CFRelease(reference); }
+
+std::int64_t processIdentifier(const Application& application) {
+    auto* running = fake_apple::aliveAs<fake_apple::ApplicationObject>(application.get(), fake_apple::Kind::application,
+                                                                       "processIdentifier");
+    return running == nullptr ? -1 : running->pid;
+}
+
+namespace macos {
+
+Application frontmostApplication() {
+    fake_apple::state().calls.push_back("frontmost application");
+    if (!fake_apple::state().frontmost) return Application{};
+    return fake_apple::runningApplication(*fake_apple::state().frontmost);
+}
+
+void activateFromApplication(const Application& application, const Application& frontmost, std::uint64_t options) {
+    fake_apple::state().calls.push_back("activate " + std::to_string(processIdentifier(application)) +
+                                        " activateFromApplication: " + std::to_string(processIdentifier(frontmost)) +
+                                        " options: " + std::to_string(options));
+}
+
+void activateWithOptions(const Application& application, std::uint64_t options) {
+    fake_apple::state().calls.push_back("activate " + std::to_string(processIdentifier(application)) +
+                                        " activateWithOptions: " + std::to_string(options));
+}
+
+}  // namespace macos
+}  // namespace platform

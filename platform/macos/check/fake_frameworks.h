@@ -12,7 +12,10 @@
 
 #include <ApplicationServices/ApplicationServices.h>
 
+#include "platform/platform.h"
+
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +41,21 @@ void answer(const std::string& elementName, const std::string& attribute, AXErro
 void answerAction(const std::string& elementName, const std::string& action, AXError code);
 // Drops the answers and the references they hold.
 void releaseAnswers();
+
+// What the system-wide hit test (AXUIElementCopyElementAtPosition) answers: the code, and one
+// reference to `element` stored in the out value (none when null). The answer takes over the
+// caller's reference. Unanswered, the hit test fails with kAXErrorCannotComplete.
+void answerElementAt(AXError code, CFTypeRef element);
+// What AXUIElementGetPid answers for the element of this name (default: kAXErrorInvalidUIElement).
+void answerPid(const std::string& elementName, AXError code, pid_t pid);
+// What CGGetDisplaysWithPoint answers: the code and the number of displays that hold the point
+// (default: success, one display).
+void answerDisplays(CGError code, uint32_t count);
+
+// AppKit, as app_kit.h reaches it: a running application with this process id, and what
+// NSWorkspace.sharedWorkspace.frontmostApplication answers (nothing: nil).
+platform::Application runningApplication(pid_t pid);
+void setFrontmost(std::optional<pid_t> pid);
 
 void setTrusted(bool trusted);
 void failEventCreation(bool fail);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,79 @@ TEST_F(MacosPlatform, PostsEventsAsCreatedAtTheHidTap) {
                                        "create key-event 53 up",
                                        "post key-event 53 up at tap 0",
                                    }));
+}
+
+TEST_F(MacosPlatform, ActivatesFromTheFrontmostApplicationWhenAnotherIsInFront) {
+    struct Case {
+        const char* what;
+        std::optional<pid_t> frontmost;
+        std::string activation;
+    };
+    const Case cases[] = {
+        {"another application in front", 777, "activate 4242 activateFromApplication: 777 options: 0"},
+        {"no application in front", std::nullopt, "activate 4242 activateWithOptions: 0"},
+        {"CorelDRAW itself in front", 4242, "activate 4242 activateWithOptions: 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_apple::reset();
+        fake_apple::setFrontmost(c.frontmost);
+        {
+            const platform::Application corelDraw = fake_apple::runningApplication(4242);
+            platform::activate(corelDraw);
+        }
+        EXPECT_EQ(fake_apple::calls(), (std::vector<std::string>{"frontmost application", c.activation}));
+        EXPECT_EQ(fake_apple::liveObjects(), 0u) << "an application left retained";
+        EXPECT_EQ(fake_apple::faults(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(MacosPlatform, LooksAtTheDisplaysThenAtTheSystemWideHitTest) {
+    const std::vector<std::string> kDisplaysOnly{"displays at -1280.75,310.25"};
+    const std::vector<std::string> kHitTest{"displays at -1280.75,310.25", "create system-wide",
+                                            "element at -1280.75,310.25 of system-wide"};
+    std::vector<std::string> kHitTestAndPid = kHitTest;
+    kHitTestAndPid.push_back("pid of hit");
+    struct Case {
+        const char* what;
+        CGError displaysCode;
+        uint32_t displays;
+        AXError hitCode;
+        bool element;       // the hit test stores an element named "hit"
+        AXError pidCode;
+        std::string owner;  // "process <pid>", "nothing" or "unknown"
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {"another process's window", kCGErrorSuccess, 1, kAXErrorSuccess, true, kAXErrorSuccess, "process 777", kHitTestAndPid},
+        {"on two displays at once", kCGErrorSuccess, 2, kAXErrorSuccess, true, kAXErrorSuccess, "process 777", kHitTestAndPid},
+        {"on no display", kCGErrorSuccess, 0, kAXErrorSuccess, true, kAXErrorSuccess, "nothing", kDisplaysOnly},
+        {"the displays cannot be asked", kCGErrorFailure, 0, kAXErrorSuccess, true, kAXErrorSuccess, "process 777",
+         kHitTestAndPid},
+        {"the application there does not answer in time", kCGErrorSuccess, 1, kAXErrorCannotComplete, false,
+         kAXErrorSuccess, "unknown", kHitTest},
+        {"no element there", kCGErrorSuccess, 1, kAXErrorNoValue, false, kAXErrorSuccess, "unknown", kHitTest},
+        {"accessibility disabled", kCGErrorSuccess, 1, kAXErrorAPIDisabled, false, kAXErrorSuccess, "unknown", kHitTest},
+        {"success without an element", kCGErrorSuccess, 1, kAXErrorSuccess, false, kAXErrorSuccess, "unknown", kHitTest},
+        {"the element has no process", kCGErrorSuccess, 1, kAXErrorSuccess, true, kAXErrorInvalidUIElement, "unknown",
+         kHitTestAndPid},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_apple::reset();
+        fake_apple::answerDisplays(c.displaysCode, c.displays);
+        fake_apple::answerElementAt(c.hitCode, c.element ? fake_apple::element("hit") : nullptr);
+        fake_apple::answerPid("hit", c.pidCode, 777);
+        const platform::PointOwner owner = platform::ownerAt({-1280.75, 310.25});
+        const std::string described = owner.occupant == platform::Occupant::process
+                                          ? "process " + std::to_string(owner.processId)
+                                          : owner.occupant == platform::Occupant::nothing ? "nothing" : "unknown";
+        EXPECT_EQ(described, c.owner);
+        EXPECT_EQ(fake_apple::calls(), c.calls);
+        fake_apple::releaseAnswers();
+        EXPECT_EQ(fake_apple::liveObjects(), 0u) << "a reference left unreleased";
+        EXPECT_EQ(fake_apple::faults(), std::vector<std::string>{});
+    }
 }
 
 TEST_F(MacosPlatform, ReportsEventsThatCannotBeCreated) {

@@ -21,4 +21,17 @@ enum : NSUInteger {
 @property(readonly) pid_t processIdentifier;
 // https://developer.apple.com/documentation/appkit/nsrunningapplication/activate(options:).md
 - (BOOL)activateWithOptions:(NSApplicationActivationOptions)options;
+// https://developer.apple.com/documentation/appkit/nsrunningapplication/activate(from:options:).md
+// macOS 14 and later: a request to activate the receiver, with `application` named as the one
+// that yields activation. True if the system allows the request; activation is not guaranteed.
+- (BOOL)activateFromApplication:(NSRunningApplication*)application
+                        options:(NSApplicationActivationOptions)options;
+@end
+
+@interface NSWorkspace : NSObject
+// https://developer.apple.com/documentation/appkit/nsworkspace/shared.md
+@property(class, readonly, strong) NSWorkspace* sharedWorkspace;
+// https://developer.apple.com/documentation/appkit/nsworkspace/frontmostapplication.md
+// The app that receives key events, or nil.
+@property(nullable, readonly, strong) NSRunningApplication* frontmostApplication;
 @end

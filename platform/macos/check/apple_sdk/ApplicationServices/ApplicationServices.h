@@ -67,6 +67,22 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
 // https://docs.rs/accessibility-sys/0.1.1/accessibility_sys/fn.AXUIElementPerformAction.html
 AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action);
 
+// https://developer.apple.com/documentation/applicationservices/1462095-axuielementcreatesystemwide
+// The element for the system as a whole, whose hit test is not restricted to one application;
+// the caller owns it.
+AXUIElementRef AXUIElementCreateSystemWide(void);
+
+// https://docs.rs/accessibility-sys/0.1.3/accessibility_sys/fn.AXUIElementCopyElementAtPosition.html
+// https://developer.apple.com/documentation/applicationservices/1462077-axuielementcopyelementatposition
+// The element at a position in top-left relative screen coordinates, hit-tested by window
+// z-order; on success the element holds one reference that the caller owns (the Copy rule).
+AXError AXUIElementCopyElementAtPosition(AXUIElementRef application, float x, float y,
+                                         AXUIElementRef* element);
+
+// https://docs.rs/accessibility-sys/0.1.3/accessibility_sys/fn.AXUIElementGetPid.html
+// The process id of the application that owns the element.
+AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
+
 // https://docs.rs/accessibility-sys/latest/accessibility_sys/fn.AXUIElementGetTypeID.html
 CFTypeID AXUIElementGetTypeID(void);
 

@@ -60,6 +60,33 @@ typedef enum CGEventTapLocation CGEventTapLocation;
 // https://developer.apple.com/documentation/coregraphics/cgkeycode.md
 typedef uint16_t CGKeyCode;
 
+// https://developer.apple.com/documentation/coregraphics/cgerror.md
+// https://developer.apple.com/documentation/coregraphics/cgerror/success.md
+enum CGError : int32_t {
+    kCGErrorSuccess = 0,
+    kCGErrorFailure = 1000,
+    kCGErrorIllegalArgument = 1001,
+    kCGErrorInvalidConnection = 1002,
+    kCGErrorInvalidContext = 1003,
+    kCGErrorCannotComplete = 1004,
+    kCGErrorNotImplemented = 1006,
+    kCGErrorRangeCheck = 1007,
+    kCGErrorTypeCheck = 1008,
+    kCGErrorInvalidOperation = 1010,
+    kCGErrorNoneAvailable = 1011,
+};
+typedef enum CGError CGError;
+
+// https://developer.apple.com/documentation/coregraphics/cgdirectdisplayid.md
+typedef uint32_t CGDirectDisplayID;
+
+// https://developer.apple.com/documentation/coregraphics/cggetdisplayswithpoint(_:_:_:_:).md
+// "Provides a list of online displays with bounds that include the specified point." The point
+// is in the global display coordinate space, origin at the upper-left corner of the main
+// display. With a null `displays`, the count holds the total number of such displays.
+CGError CGGetDisplaysWithPoint(CGPoint point, uint32_t maxDisplays, CGDirectDisplayID* displays,
+                               uint32_t* matchingDisplayCount);
+
 // https://developer.apple.com/documentation/coregraphics/cgevent/init(mouseeventsource:mousetype:mousecursorposition:mousebutton:).md
 // A new event (release it with CFRelease), or NULL when it cannot be created.
 CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
