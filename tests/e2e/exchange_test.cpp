@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <map>
 #include <spawn.h>
@@ -206,14 +207,13 @@ TEST_F(CoveredExchange, AnotherWindowOverRunStopsTheRunAfterTheRowClick) {
 // Two hosts' runs, "cmd-1" and then "cmd-12" `gap` later, each told to the stand-in just before
 // its run starts; the stand-in's n-th Run answers the n-th id. The runs take turns: each gets
 // its own answer, and neither leaves an alert open.
-void expectRunsTakeTurns(Exchange& test, standin::StandIn& standIn, std::chrono::milliseconds gap,
+void expectRunsTakeTurns(standin::StandIn& standIn, std::chrono::milliseconds gap,
                          const std::function<ToolRun(const std::string&, const std::string&)>& run) {
     const auto tell = [&](const std::string& ids) {
         const std::string temporary = standIn.commandFile + ".new";
         std::ofstream(temporary, std::ios::binary | std::ios::trunc) << ids;
         std::filesystem::rename(temporary, standIn.commandFile);
     };
-    (void)test;
     tell("cmd-1");
     auto first = std::async(std::launch::async, [&] { return run("cmd-1", "result-1"); });
     std::this_thread::sleep_for(gap);
@@ -238,13 +238,13 @@ void expectRunsTakeTurns(Exchange& test, standin::StandIn& standIn, std::chrono:
 
 TEST_F(Exchange, RunsStarted150MsApartTakeTurnsAndEachGetsItsOwnAnswer) {
     launch({"--command-queue"});
-    expectRunsTakeTurns(*this, standIn, std::chrono::milliseconds(150),
+    expectRunsTakeTurns(standIn, std::chrono::milliseconds(150),
                         [this](const std::string& id, const std::string& file) { return run(id, file); });
 }
 
 TEST_F(Exchange, RunsStarted300MsApartTakeTurnsAndEachGetsItsOwnAnswer) {
     launch({"--command-queue"});
-    expectRunsTakeTurns(*this, standIn, std::chrono::milliseconds(300),
+    expectRunsTakeTurns(standIn, std::chrono::milliseconds(300),
                         [this](const std::string& id, const std::string& file) { return run(id, file); });
 }
 
