@@ -77,8 +77,8 @@ int millisecondsUntil(Clock::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Messages that arrived on a direct connection beside the answers (nothing the tool asked for)
-// would stay queued there for the connection's life: nothing reads them.
+// Messages that arrived beside the answers (nothing the tool asked for: the bus's NameAcquired
+// after Hello, say) would stay queued for the connection's life: nothing reads them.
 void dropUnread(DBusConnection* connection) {
     while (DBusMessage* unread = dbus_connection_pop_message(connection)) dbus_message_unref(unread);
 }
@@ -239,7 +239,7 @@ Reply send(const ObjectRef& target, Message call) {
     ErrorHolder error;
     reply.message.reset(dbus_connection_send_with_reply_and_block(
         connection, call.get(), kRequestTimeoutMilliseconds, &error.error));
-    if (channel == Channel::direct) dropUnread(connection);
+    dropUnread(connection);
     if (reply.message) {
         reply.code = kSuccess;
     } else if (!dbus_connection_get_is_connected(connection)) {

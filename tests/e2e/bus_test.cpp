@@ -36,11 +36,16 @@ struct ToolRun {
     std::chrono::milliseconds took{};
 };
 
+// Runs tessary with a result path in `directory`, which also holds its run lock: the time
+// measured is the run's own, not a wait for the runs of tests beside it, which take turns
+// through the user's lock in the shared temporary directory.
 ToolRun runTessary(const std::string& name, const std::string& commandId,
-                   const std::string& resultPath, const std::vector<std::string>& environment = {}) {
+                   const std::string& directory, std::vector<std::string> environment = {}) {
+    environment.push_back("TMPDIR=" + directory);
     ToolRun run;
     run.took = stall::timed(name, [&] {
-        run.process = standin::runProcess({TESSARY_BINARY, commandId, resultPath}, environment);
+        run.process = standin::runProcess({TESSARY_BINARY, commandId, directory + "/result"},
+                                          environment);
     });
     return run;
 }
@@ -171,7 +176,7 @@ TEST_F(Bus, AddressesThatStartAProgramOrLeaveTheMachineAreNeverFollowed) {
     };
     for (const auto& c : cases) {
         root.setBusAddress(c.rootWindow);
-        const ToolRun run = runTessary(c.name, "cmd-1", directory + "/result", c.environment);
+        const ToolRun run = runTessary(c.name, "cmd-1", directory, c.environment);
         expectFailure(run, c.message, c.name);
         EXPECT_FALSE(std::filesystem::exists(directory + "/result")) << c.name;
     }
@@ -226,13 +231,13 @@ TEST_F(Bus, StoppedPeersEndTheRunInBoundedTimeWithTheMessageOfTheirStage) {
     for (const auto& c : cases) {
         ASSERT_GT(c.pid, 0) << c.name;
         const stall::Stopped stopped(c.pid);
-        const ToolRun run = runTessary(c.name, "cmd-1", directory + "/result");
+        const ToolRun run = runTessary(c.name, "cmd-1", directory);
         expectFailure(run, c.message, c.name);
         EXPECT_LT(run.took, kRunBound) << c.name;
     }
     // All of them resumed, the next run completes.
     standin::setCommandId(standIn, "cmd-2");
-    const ToolRun resumed = runTessary("all resumed", "cmd-2", directory + "/result");
+    const ToolRun resumed = runTessary("all resumed", "cmd-2", directory);
     EXPECT_EQ(resumed.process.exitStatus, 0);
     EXPECT_EQ(resumed.process.standardError, "");
 }
@@ -275,7 +280,7 @@ TEST_F(Bus, ExchangeCompletesThroughTheBusWhenTheDirectSocketNeverAnswers) {
         }
         const std::string commandId = "cmd-" + std::to_string(++exchanges);
         standin::setCommandId(standIn, commandId);
-        const ToolRun run = runTessary(name, commandId, directory + "/result");
+        const ToolRun run = runTessary(name, commandId, directory);
         EXPECT_EQ(run.process.exitStatus, 0) << name;
         EXPECT_EQ(run.process.standardOutput, directory + "/result\n") << name;
         EXPECT_EQ(run.process.standardError, "") << name;
