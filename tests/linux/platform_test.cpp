@@ -12,12 +12,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include "platform/linux/display.h"  // after gtest, as Xlib is
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -626,6 +629,74 @@ TEST_F(StandInTest, StoppedApplicationCostsOneRequestTimeOutPerWait) {
     });
     EXPECT_TRUE(again);
     expectOneTimeOut(making, "application element");
+}
+
+// The process at the other end of a connection's socket.
+pid_t peerProcess(DBusConnection* connection) {
+    int socket = -1;
+    if (!dbus_connection_get_unix_fd(connection, &socket)) return -1;
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) return -1;
+    return credentials.pid;
+}
+
+// The process that owns a name on the bus of this connection.
+pid_t ownerOf(DBusConnection* bus, const char* name) {
+    const platform::linux_desktop::Message call{dbus_message_new_method_call(
+        DBUS_SERVICE_DBUS, DBUS_PATH_DBUS, DBUS_INTERFACE_DBUS, "GetConnectionUnixProcessID")};
+    dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+    const platform::linux_desktop::Message reply{
+        dbus_connection_send_with_reply_and_block(bus, call.get(), 5000, nullptr)};
+    dbus_uint32_t pid = 0;
+    if (!reply || !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_UINT32, &pid, DBUS_TYPE_INVALID)) {
+        return -1;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+TEST(BoundedWaits, HelloAndTheSessionBusQuestionEachEndAfterOneRequestTimeOut) {
+    using namespace platform::linux_desktop;
+    // The first use starts the accessibility bus; its launcher publishes the address on the
+    // root window.
+    ASSERT_NE(accessibilityBus(), nullptr);
+    const std::string address = accessibilityBusAddress();
+    ASSERT_TRUE(isLocalSocketAddress(address)) << address;
+
+    // Hello: the bus daemon authenticated the connection, then stopped.
+    const PrivateConnection connection = openPrivateConnection(address);
+    ASSERT_TRUE(connection);
+    {
+        const stall::Stopped daemon(peerProcess(connection.get()));
+        ASSERT_GT(daemon.pid, 0);
+        bool registered = true;
+        const auto took = stall::timed("bus daemon stopped: Hello", [&] { registered = sayHello(connection.get()); });
+        EXPECT_FALSE(registered);
+        expectOneTimeOut(took, "Hello");
+    }
+
+    // The session bus's question, with neither the environment nor the root window naming the
+    // bus: the service that answers it (the bus's launcher) stopped.
+    const char* sessionAddress = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_NE(sessionAddress, nullptr);
+    const PrivateConnection session = openPrivateConnection(sessionAddress);
+    ASSERT_TRUE(session && sayHello(session.get()));
+    Display* display = platform::linux_desktop::xDisplay();
+    ASSERT_NE(display, nullptr);
+    const Atom property = XInternAtom(display, "AT_SPI_BUS", False);
+    XDeleteProperty(display, DefaultRootWindow(display), property);
+    XSync(display, False);
+    {
+        const stall::Stopped launcher(ownerOf(session.get(), "org.a11y.Bus"));
+        ASSERT_GT(launcher.pid, 0);
+        std::string found = "?";
+        const auto took = stall::timed("bus launcher stopped: address from the session bus",
+                                       [&] { found = accessibilityBusAddress(); });
+        EXPECT_EQ(found, "");
+        expectOneTimeOut(took, "address from the session bus");
+    }
+    // Resumed, the launcher answers the same question at once.
+    EXPECT_EQ(accessibilityBusAddress(), address);
 }
 
 // ---- Processes without a desktop -------------------------------------------------------------
