@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -390,6 +391,21 @@ TEST(Trace, AClosedStandardStreamIsNotTakenByTheTrace) {
             // The result path or a failure line among the trace's lines would not parse.
             EXPECT_TRUE(parseTrace(*text)) << *text;
         }
+    }
+}
+
+TEST(Trace, AKilledRunLeavesEveryLineBeforeTheKillWhole) {
+    for (const int killedAt : {1, 2, 17, 40}) {
+        SCOPED_TRACE(killedAt);
+        const std::string directory = scratchDirectory();
+        const Outcome outcome = runWithTrace(corelDesktop(relayAnswer("1")), {"1", directory + "/result"}, directory + "/trace",
+                                             [&] { fake::beforeRequest(killedAt, [] { raise(SIGKILL); }); });
+        EXPECT_EQ(outcome.status, 128 + SIGKILL);
+        const std::vector<TraceLine> lines = readTrace(directory + "/trace");
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front().event, "start");
+        EXPECT_NE(lines.back().event, "end");
+        EXPECT_EQ(eventsOf(lines, {"get", "press"}).size(), static_cast<std::size_t>(killedAt - 1));
     }
 }
 
