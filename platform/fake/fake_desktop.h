@@ -3,9 +3,9 @@
 // relies on it (a click in a row selects it, Run with the relay script's row selected opens the
 // answer alert after a delay, Escape closes the rename field that has the keyboard focus, OK
 // closes its alert), and records every request, action, activation, event created, posted and
-// released, element released and sleep as a text line. A look at a screen
-// point ("look x,y") counts as a request; taking the run lock is recorded ("lock") and always
-// succeeds, with no file involved.
+// released, element released and sleep as a text line. A look at a screen point ("look x,y")
+// counts as a request; taking the run lock is recorded ("lock") and always succeeds, with no
+// file involved.
 //
 // Time is virtual: sleeping advances the clock and returns at once.
 #pragma once
