@@ -12,7 +12,7 @@
 #include "platform/linux/mapping.h"
 #include "platform/platform.h"
 
-#include <atspi/atspi.h>
+#include <atspi/atspi-constants.h>
 
 #include <algorithm>
 

@@ -2,7 +2,6 @@
 
 #include "platform/linux/display.h"
 #include "platform/linux/mapping.h"
-#include "platform/linux/quiet.h"
 #include "platform/platform.h"
 
 #include <X11/Xatom.h>
@@ -165,8 +164,6 @@ void closePrivateConnection(DBusConnection* connection) noexcept {
 }
 
 DBusConnection* accessibilityBus() {
-    // libatspi, which only names the roles here, reports through GLib's log: silenced.
-    silenceLibraries();
     static bool attempted = false;
     static PrivateConnection bus;
     if (!attempted) {

@@ -1,7 +1,5 @@
 #include "platform/linux/display.h"
 
-#include "platform/linux/quiet.h"
-
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/Xext.h>
 
@@ -33,7 +31,6 @@ Display* xDisplay() {
     if (broken) return nullptr;
     if (attempted) return openedDisplay;
     attempted = true;
-    silenceLibraries();
     XSetErrorHandler(ignoreProtocolError);
     XSetIOErrorHandler(noteBrokenConnection);
     XSetExtensionErrorHandler(ignoreMissingExtension);

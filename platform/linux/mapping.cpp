@@ -83,11 +83,9 @@
 //   application on the accessibility bus           kInvalidElement (no request is made)
 #include "platform/linux/mapping.h"
 
-#include "platform/linux/owned.h"
-
 #include "platform/platform.h"
 
-#include <atspi/atspi.h>
+#include <atspi/atspi-constants.h>
 
 #include <algorithm>
 #include <array>
@@ -172,6 +170,34 @@ constexpr std::array kErrors{
     ErrorRow{"org.freedesktop.DBus.Error.AccessDenied", kApiDisabled},
 };
 
+// AT-SPI's own name of every role, indexed by the role's number: the names that libatspi's
+// atspi_role_get_name gives (at-spi2-core 2.46), which no macOS role text equals. A role number
+// beyond the table, from a newer AT-SPI, has the empty name.
+constexpr std::array<std::string_view, ATSPI_ROLE_LAST_DEFINED + 1> kAtspiRoleNames{
+    "invalid", "accelerator label", "alert", "animation", "arrow", "calendar", "canvas",
+    "check box", "check menu item", "color chooser", "column header", "combo box", "date editor",
+    "desktop icon", "desktop frame", "dial", "dialog", "directory pane", "drawing area",
+    "file chooser", "filler", "focus traversable", "font chooser", "frame", "glass pane",
+    "html container", "icon", "image", "internal frame", "label", "layered pane", "list",
+    "list item", "menu", "menu bar", "menu item", "option pane", "page tab", "page tab list",
+    "panel", "password text", "popup menu", "progress bar", "push button", "radio button",
+    "radio menu item", "root pane", "row header", "scroll bar", "scroll pane", "separator",
+    "slider", "spin button", "split pane", "status bar", "table", "table cell",
+    "table column header", "table row header", "tearoff menu item", "terminal", "text",
+    "toggle button", "tool bar", "tool tip", "tree", "tree table", "unknown", "viewport", "window",
+    "extended", "header", "footer", "paragraph", "ruler", "application", "autocomplete", "editbar",
+    "embedded", "entry", "chart", "caption", "document frame", "heading", "page", "section",
+    "redundant object", "form", "link", "input method window", "table row", "tree item",
+    "document spreadsheet", "document presentation", "document text", "document web",
+    "document email", "comment", "list box", "grouping", "image map", "notification", "info bar",
+    "level bar", "title bar", "block quote", "audio", "video", "definition", "article", "landmark",
+    "log", "marquee", "math", "rating", "timer", "static", "math fraction", "math root",
+    "subscript", "superscript", "description list", "description term", "description value",
+    "footnote", "content deletion", "content insertion", "mark", "suggestion", "push button menu",
+    "last defined",
+};
+static_assert(kAtspiRoleNames.back() == "last defined", "one name for every role of the header");
+
 const RoleRow* roleRow(std::uint32_t atspiRole) {
     const auto row = std::find_if(kRoles.begin(), kRoles.end(), [&](const RoleRow& candidate) {
         return static_cast<std::uint32_t>(candidate.role) == atspiRole;
@@ -190,9 +216,8 @@ std::optional<AttributeMapping> mappingFor(std::string_view attribute) {
 
 std::string roleText(std::uint32_t atspiRole) {
     if (const auto* row = roleRow(atspiRole)) return std::string(row->text);
-    // atspi_role_get_name answers from a table inside libatspi: no request is made.
-    const Owned<gchar, g_free> name{atspi_role_get_name(static_cast<AtspiRole>(atspiRole))};
-    return "atspi:" + std::string(name ? name.get() : "");
+    const std::string_view name = atspiRole < kAtspiRoleNames.size() ? kAtspiRoleNames[atspiRole] : "";
+    return "atspi:" + std::string(name);
 }
 
 bool isWindowRole(std::uint32_t atspiRole) {

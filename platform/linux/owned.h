@@ -1,5 +1,5 @@
-// Ownership of the native references of the Linux implementation: D-Bus messages, X data,
-// GLib memory and GObjects. Each comes from a create or copy call of its library and is given
+// Ownership of the native references of the Linux implementation: D-Bus messages and
+// connections, X data. Each comes from a create or copy call of its library and is given
 // back exactly once through that library's release call; `Owned` is the one place where that
 // happens, so no release call is spread through the code.
 //
