@@ -115,7 +115,8 @@ protected:
         // address on the root window.
         ASSERT_NE(accessibilityBus(), nullptr);
         ASSERT_EQ(ping(kRegistryBusName), platform::kSuccess);
-        ASSERT_TRUE(isLocalSocketAddress(root.busAddress())) << root.busAddress();
+        ASSERT_TRUE(eventually([&] { return isLocalSocketAddress(root.busAddress()); }))
+            << root.busAddress();
     }
     void TearDown() override {
         standin::stop(standIn);
