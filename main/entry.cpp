@@ -3,6 +3,7 @@
 #include "main/run.h"
 
 int main(int argc, char** argv) {
+    tessary::occupyClosedStandardDescriptors();
     // A host that closes its end of standard output or standard error must not change the
     // outcome: a write there fails quietly instead of ending the process with SIGPIPE, and the
     // exit status stays 0 after a complete exchange and 1 after a failure.

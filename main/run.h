@@ -34,6 +34,12 @@ target::AlertMatch runSequence(const Run& run);
 // the result path.
 void handOff(const Run& run, const target::AlertMatch& response);
 
+// Opens /dev/null on each of standard input, output and error that the host left closed, so
+// that the number stays taken: otherwise the next file or socket the run opens (the run lock, a
+// bus or window-server connection) would get it, and the result path or the failure line would
+// be written into that file.
+void occupyClosedStandardDescriptors();
+
 // One whole run: the three stages, then the exit status (0 after a complete exchange, 1 after a
 // failure, whose line `fail` has written).
 int runTool(int argc, const char* const* argv);

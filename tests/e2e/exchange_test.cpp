@@ -298,12 +298,23 @@ TEST_F(Exchange, ClosedStandardOutputLeavesTheStatusOfACompleteExchange) {
         const std::string id = closeInstead ? "cmd-closed" : "cmd-pipe";
         standin::setCommandId(standIn, id);
         const std::string path = standIn.directory + "/" + id;
+        const std::string tracePath = standIn.directory + "/trace-" + id;
+        if (closeInstead) setenv("TESSARY_TRACE", tracePath.c_str(), 1);
         const BrokenStreamRun exchange =
             runWithBrokenStream({id, path}, STDOUT_FILENO, closeInstead, standIn.directory + "/stderr-" + id);
         EXPECT_EQ(exchange.status, 0);
         EXPECT_EQ(exchange.otherStream, "");
         EXPECT_EQ(standin::readFile(path), standin::readFile(standIn.answerFile));
         EXPECT_TRUE(standin::waitForEvent(standIn, "alert closed by OK", closeInstead ? 2 : 1));
+        if (closeInstead) {
+            // The descriptor left closed is not handed to a file the run opens: the path line
+            // lands in no file of the run's own, such as the trace.
+            const std::string trace = standin::readFile(tracePath).value_or("");
+            EXPECT_NE(trace, "");
+            EXPECT_EQ(trace.find("\n" + path + "\n"), std::string::npos) << trace;
+            EXPECT_FALSE(trace.starts_with(path + "\n")) << trace;
+            unsetenv("TESSARY_TRACE");
+        }
     }
 }
 
