@@ -245,22 +245,6 @@ TEST_F(Bus, StoppedPeersEndTheRunInBoundedTimeWithTheMessageOfTheirStage) {
 
 // ---- A direct socket that never answers --------------------------------------------------------
 
-// The sockets on which GTK applications offer their direct connection, in the private runtime
-// directory ($XDG_RUNTIME_DIR/at-spi2-socket-<pid> for root,
-// $XDG_RUNTIME_DIR/at-spi2-XXXXXX/socket for other users).
-std::vector<std::filesystem::path> directSockets() {
-    std::vector<std::filesystem::path> sockets;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr) return sockets;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(runtime, ignored)) {
-        if (entry.is_socket(ignored) && entry.path().string().find("/at-spi2-") != std::string::npos) {
-            sockets.push_back(entry.path());
-        }
-    }
-    return sockets;
-}
-
 TEST_F(Bus, ExchangeCompletesThroughTheBusWhenTheDirectSocketNeverAnswers) {
     auto started = standin::start({});
     ASSERT_TRUE(started) << "the stand-in did not become ready";
@@ -268,7 +252,7 @@ TEST_F(Bus, ExchangeCompletesThroughTheBusWhenTheDirectSocketNeverAnswers) {
     // The application opens its socket when it is first asked for its address, as the tool's
     // application element does.
     ASSERT_TRUE(platform::createApplicationElement(standIn.pid));
-    const auto sockets = directSockets();
+    const auto sockets = standin::directSockets();
     ASSERT_EQ(sockets.size(), 1u);
     // The application keeps naming this socket; what listens there now never answers.
     std::filesystem::remove(sockets.front());

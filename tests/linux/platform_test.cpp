@@ -97,22 +97,6 @@ std::size_t openSockets() {
     return sockets;
 }
 
-// The sockets on which GTK applications of the private desktop offer their direct connection:
-// $XDG_RUNTIME_DIR/at-spi2-socket-<pid> for root, $XDG_RUNTIME_DIR/at-spi2-XXXXXX/socket for
-// other users.
-std::vector<std::filesystem::path> directSockets() {
-    std::vector<std::filesystem::path> sockets;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime == nullptr) return sockets;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(runtime, ignored)) {
-        if (entry.is_socket(ignored) && entry.path().string().find("/at-spi2-") != std::string::npos) {
-            sockets.push_back(entry.path());
-        }
-    }
-    return sockets;
-}
-
 // The stand-in without a direct connection to offer: its bridge cannot make the directory of
 // its socket.
 const std::vector<std::string> kNoDirectConnection{"XDG_RUNTIME_DIR=/dev/null/none"};
@@ -499,12 +483,12 @@ TEST_F(StandInTest, RequestsTravelOnTheDirectConnectionWhenTheApplicationOffersO
         {"an address that cannot be opened", {}, true, false},
     };
     for (const auto& c : cases) {
-        const auto socketsBefore = directSockets();
+        const auto socketsBefore = standin::directSockets();
         launch({}, c.environment);
         if (c.socketRemoved) {
             // The stand-in's socket is the one that its element's making added (earlier
             // stand-ins, ended by a signal, leave theirs behind).
-            auto sockets = directSockets();
+            auto sockets = standin::directSockets();
             std::erase_if(sockets, [&](const auto& socket) {
                 return std::find(socketsBefore.begin(), socketsBefore.end(), socket) != socketsBefore.end();
             });
@@ -596,10 +580,10 @@ TEST(BoundedWaits, OpeningEndsAfterTheRequestTimeOutWhenTheListenerNeverAnswers)
 }
 
 TEST_F(StandInTest, StoppedApplicationCostsOneRequestTimeOutPerWait) {
-    const auto socketsBefore = directSockets();
+    const auto socketsBefore = standin::directSockets();
     launch();
     // The socket of the direct connection that the application element opened.
-    auto sockets = directSockets();
+    auto sockets = standin::directSockets();
     std::erase_if(sockets, [&](const auto& socket) {
         return std::find(socketsBefore.begin(), socketsBefore.end(), socket) != socketsBefore.end();
     });

@@ -201,4 +201,17 @@ bool waitForEvent(const StandIn& standIn, const std::string& line, std::size_t t
     return false;
 }
 
+std::vector<std::filesystem::path> directSockets() {
+    std::vector<std::filesystem::path> sockets;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr) return sockets;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(runtime, ignored)) {
+        if (entry.is_socket(ignored) && entry.path().string().find("/at-spi2-") != std::string::npos) {
+            sockets.push_back(entry.path());
+        }
+    }
+    return sockets;
+}
+
 }  // namespace standin

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,5 +54,10 @@ bool waitForEvent(const StandIn& standIn, const std::string& line, std::size_t t
 
 // The whole content of a file, or nothing when it cannot be read.
 std::optional<std::string> readFile(const std::string& path);
+
+// The sockets on which GTK applications of the private desktop offer their direct connection:
+// $XDG_RUNTIME_DIR/at-spi2-socket-<pid> for root, $XDG_RUNTIME_DIR/at-spi2-XXXXXX/socket for
+// other users.
+std::vector<std::filesystem::path> directSockets();
 
 }  // namespace standin
