@@ -1,5 +1,6 @@
 #include "platform/linux/bus.h"
 
+#include "platform/linux/alarm.h"
 #include "platform/linux/display.h"
 #include "platform/linux/mapping.h"
 #include "platform/platform.h"
@@ -7,10 +8,8 @@
 #include <X11/Xatom.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace platform::linux_desktop {
@@ -36,39 +35,6 @@ int xFree(void* data) { return XFree(data); }
 void freeText(char* text) { dbus_free(text); }
 using XData = Owned<unsigned char, xFree>;
 using DBusText = Owned<char, freeText>;
-
-// Interrupts a blocking system call of this thread when the time-out passes, for as long as it
-// lives. libdbus connects its socket with a blocking connect(), which waits without limit
-// while the listener's queue of connections not yet accepted is full; the signal ends that
-// wait (connect fails with EINTR, and libdbus reports the address as unreachable). The
-// previous handler, timer and signal mask come back when it ends.
-struct ConnectAlarm {
-    struct sigaction previousAction {};
-    itimerval previousTimer{};
-    sigset_t previousMask{};
-
-    explicit ConnectAlarm(std::chrono::milliseconds timeout) {
-        struct sigaction action {};
-        action.sa_handler = [](int) {};  // no SA_RESTART: the interrupted call fails
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGALRM, &action, &previousAction);
-        sigset_t alarm;
-        sigemptyset(&alarm);
-        sigaddset(&alarm, SIGALRM);
-        pthread_sigmask(SIG_UNBLOCK, &alarm, &previousMask);
-        itimerval timer{};
-        timer.it_value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-        timer.it_value.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000);
-        setitimer(ITIMER_REAL, &timer, &previousTimer);
-    }
-    ~ConnectAlarm() {
-        setitimer(ITIMER_REAL, &previousTimer, nullptr);
-        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-        sigaction(SIGALRM, &previousAction, nullptr);
-    }
-    ConnectAlarm(const ConnectAlarm&) = delete;
-    ConnectAlarm& operator=(const ConnectAlarm&) = delete;
-};
 
 // Milliseconds left until the deadline, at least 0.
 int millisecondsUntil(Clock::time_point deadline) {
@@ -118,6 +84,7 @@ std::string addressFromEnvironment() {
 std::string addressFromRootWindow() {
     Display* display = xDisplay();
     if (display == nullptr) return {};
+    const DisplayDeadline deadline(display);
     const Atom property = XInternAtom(display, "AT_SPI_BUS", True);
     if (property == None) return {};
     Atom type = None;
@@ -188,7 +155,10 @@ PrivateConnection openPrivateConnection(const std::string& address) {
     const auto deadline = Clock::now() + kRequestTimeout;
     PrivateConnection connection;
     {
-        const ConnectAlarm alarm(kRequestTimeout);
+        // libdbus connects its socket with a blocking connect(), which waits without limit
+        // while the listener's queue of connections not yet accepted is full; the alarm ends
+        // that wait (connect fails with EINTR, and libdbus reports the address as unreachable).
+        const ScopedAlarm alarm(kRequestTimeout, [](int) {});
         ErrorHolder error;
         connection.reset(dbus_connection_open_private(address.c_str(), &error.error));
     }

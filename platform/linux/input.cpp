@@ -166,6 +166,7 @@ std::optional<Event> createKeyboardEvent(std::uint16_t virtualKey, bool keyDown)
     const auto row = std::find_if(kKeys.begin(), kKeys.end(),
                                   [&](const KeyRow& key) { return key.virtualKey == virtualKey; });
     if (row == kKeys.end()) return std::nullopt;
+    const linux_desktop::DisplayDeadline deadline(display);
     const KeyCode keycode = XKeysymToKeycode(display, row->keysym);
     if (keycode == 0) return std::nullopt;
     auto* event = new InputEvent;
@@ -178,6 +179,7 @@ void postEvent(const Event& event) {
     Display* display = xDisplay();
     const InputEvent* input = eventOf(event);
     if (display == nullptr || input == nullptr) return;
+    const linux_desktop::DisplayDeadline deadline(display);
     if (input->mouse) {
         // X delivers a button press to the window under the pointer, wherever the event says it
         // happened; so the pointer moves to the point first. The button event that follows is
@@ -201,6 +203,7 @@ void postEvent(const Event& event) {
 PointOwner ownerAt(Point point) {
     Display* display = xDisplay();
     if (display == nullptr) return {};
+    const linux_desktop::DisplayDeadline deadline(display);
     const Window root = DefaultRootWindow(display);
     XWindowAttributes rootAttributes{};
     if (XGetWindowAttributes(display, root, &rootAttributes) == 0) return {};
@@ -230,6 +233,7 @@ void activate(const Application& application) {
     Display* display = xDisplay();
     if (display == nullptr || !application) return;
     const std::int64_t pid = processIdentifier(application);
+    const linux_desktop::DisplayDeadline deadline(display);
     const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
     std::vector<Window> windows;
     for (const Window window : topLevelWindows(display)) {

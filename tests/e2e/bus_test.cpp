@@ -1,6 +1,6 @@
 // The real tessary binary and the accessibility bus: the addresses it will not follow, and the
-// stopped peers (bus daemon, registry, application, a direct socket that never answers) that
-// cost it time but never hang it. Each test runs inside its own private desktop
+// stopped peers (bus daemon, registry, application, X server, a direct socket that never
+// answers) that cost it time but never hang it. Each test runs inside its own private desktop
 // (scripts/headless).
 #include "process.h"
 #include "stall.h"
@@ -241,6 +241,23 @@ TEST_F(Bus, StoppedPeersEndTheRunInBoundedTimeWithTheMessageOfTheirStage) {
     const ToolRun resumed = runTessary("all resumed", "cmd-2", directory);
     EXPECT_EQ(resumed.process.exitStatus, 0);
     EXPECT_EQ(resumed.process.standardError, "");
+}
+
+// ---- A stopped X server ---------------------------------------------------------------------
+
+TEST_F(Bus, StoppedXServerEndsTheRunAfterOneRequestTimeOutWithoutADisplay) {
+    const pid_t server = stall::xServerProcess();
+    ASSERT_GT(server, 0);
+    ToolRun run;
+    {
+        const stall::Stopped stopped(server);
+        run = runTessary("X server stopped", "cmd-1", directory);
+    }
+    // The display does not answer in time: no display, so the check for the accessibility
+    // interface fails, as it does without one.
+    expectFailure(run, "macOS accessibility permission is missing", "X server stopped");
+    EXPECT_GE(run.took, kRequestTimeout - std::chrono::milliseconds(500));
+    EXPECT_LT(run.took, kRunBound);
 }
 
 // ---- A direct socket that never answers --------------------------------------------------------

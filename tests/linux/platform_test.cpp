@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -681,6 +682,48 @@ TEST(BoundedWaits, HelloAndTheSessionBusQuestionEachEndAfterOneRequestTimeOut) {
     }
     // Resumed, the launcher answers the same question at once.
     EXPECT_EQ(accessibilityBusAddress(), address);
+}
+
+// The X server stopped: opening the display, and each X operation on a display already open,
+// end after one request time-out; the display then counts as none (or broken), and nothing is
+// printed. Each case runs in a fresh probe process, as a display breaks once per process.
+TEST_F(StandInTest, StoppedXServerCostsOneRequestTimeOutPerXOperation) {
+    launch();
+    const pid_t server = stall::xServerProcess();
+    ASSERT_GT(server, 0);
+    const stall::ResumedAtEnd resumed{server};
+    struct Case {
+        const char* name;
+        std::vector<std::string> arguments;
+        bool stoppedBeforeOpening;
+        int exitStatus;
+    };
+    const std::string pid = std::to_string(server);
+    const Case cases[] = {
+        // Not trusted: no display, though the accessibility bus answers.
+        {"X server stopped before the display opens: trust", {"trust"}, true, 3},
+        {"X server stopped after the display opened: owner at a point", {"stalled-server", "owner", pid, kBundleIdentifier}, false, 0},
+        {"X server stopped after the display opened: activate", {"stalled-server", "activate", pid, kBundleIdentifier}, false, 0},
+        {"X server stopped after the display opened: click", {"stalled-server", "click", pid, kBundleIdentifier}, false, 0},
+        {"X server stopped after the display opened: key event", {"stalled-server", "key", pid, kBundleIdentifier}, false, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{TESSARY_LINUX_PROBE};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        standin::ProcessResult result;
+        const auto took = stall::timed(c.name, [&] {
+            std::optional<stall::Stopped> stopped;
+            if (c.stoppedBeforeOpening) stopped.emplace(server);
+            result = standin::runProcess(argv);
+        });
+        kill(server, SIGCONT);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.name;
+        EXPECT_EQ(result.standardOutput, "") << c.name;
+        EXPECT_EQ(result.standardError, "") << c.name;
+        expectOneTimeOut(took, c.name);
+    }
+    // Resumed, the X server serves a new process as before.
+    EXPECT_EQ(standin::runProcess({TESSARY_LINUX_PROBE, "trust"}).exitStatus, 0);
 }
 
 // ---- Processes without a desktop -------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -53,6 +55,20 @@ bool queueFull(const std::string& path) {
 Stopped::Stopped(pid_t process) : pid(process) { kill(pid, SIGSTOP); }
 
 Stopped::~Stopped() { kill(pid, SIGCONT); }
+
+ResumedAtEnd::~ResumedAtEnd() {
+    if (pid > 0) kill(pid, SIGCONT);
+}
+
+pid_t xServerProcess() {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || display[0] != ':') return -1;
+    const std::string number = std::string(display + 1).substr(0, std::string(display + 1).find('.'));
+    std::ifstream lock("/tmp/.X" + number + "-lock");
+    long pid = -1;
+    if (!(lock >> pid) || pid <= 0) return -1;
+    return static_cast<pid_t>(pid);
+}
 
 std::chrono::milliseconds timed(const std::string& name, const std::function<void()>& work) {
     const auto start = std::chrono::steady_clock::now();

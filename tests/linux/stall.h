@@ -1,5 +1,6 @@
 // Peers that never answer, for the tests of bounded waits: a socket that listens and never
-// accepts, a process held stopped, and the time that a piece of work took.
+// accepts, a process held stopped, the X server of the display in use, and the time that a piece
+// of work took.
 #pragma once
 
 #include <sys/types.h>
@@ -36,6 +37,17 @@ struct Stopped {
     Stopped(const Stopped&) = delete;
     Stopped& operator=(const Stopped&) = delete;
 };
+
+// Resumes (SIGCONT) a process when it ends, whoever stopped it meanwhile: a test that lets
+// another process stop the X server still resumes it on every path, a failed assertion included.
+struct ResumedAtEnd {
+    pid_t pid;
+    ~ResumedAtEnd();
+};
+
+// The process of the X server of $DISPLAY (":N" or ":N.S"), from the lock file that the server
+// keeps, /tmp/.XN-lock; -1 when it cannot be read.
+pid_t xServerProcess();
 
 // How long the work took. Prints "[ bounded  ] <name>: <milliseconds> ms", so that a test's
 // log shows each bounded wait it measured.
