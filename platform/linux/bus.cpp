@@ -158,7 +158,9 @@ PrivateConnection openPrivateConnection(const std::string& address) {
         // libdbus connects its socket with a blocking connect(), which waits without limit
         // while the listener's queue of connections not yet accepted is full; the alarm ends
         // that wait (connect fails with EINTR, and libdbus reports the address as unreachable).
-        const ScopedAlarm alarm(kRequestTimeout, [](int) {});
+        // It repeats every 100 ms after the time-out, so that an address of several entries
+        // does not wait again on a later one.
+        const ScopedAlarm alarm(kRequestTimeout, [](int) {}, std::chrono::milliseconds(100));
         ErrorHolder error;
         connection.reset(dbus_connection_open_private(address.c_str(), &error.error));
     }
