@@ -1,4 +1,5 @@
 #include "fake_app_kit.h"
+#include "strict_utf8.h"
 
 #include <unistd.h>
 #include <unwind.h>
@@ -104,30 +105,8 @@ Object* autoreleased(Object* object) {
 }
 
 bool validUtf8(std::string_view bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const auto lead = static_cast<unsigned char>(bytes[at]);
-        std::size_t extra = 0;
-        char32_t c = 0;
-        char32_t least = 0;
-        if (lead < 0x80) {
-            c = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1, c = lead & 0x1F, least = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2, c = lead & 0x0F, least = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3, c = lead & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        for (std::size_t i = 1; i <= extra; ++i) {
-            if (at + i >= bytes.size() || (static_cast<unsigned char>(bytes[at + i]) & 0xC0) != 0x80) return false;
-            c = (c << 6) | (static_cast<unsigned char>(bytes[at + i]) & 0x3F);
-        }
-        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-        at += 1 + extra;
-    }
-    return true;
+    std::u32string ignored;
+    return fake_strings::decodeStrictUtf8(bytes, ignored);
 }
 
 // The methods, as the messages reach them: receiver, selector, arguments.

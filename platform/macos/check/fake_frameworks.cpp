@@ -1,4 +1,5 @@
 #include "fake_frameworks.h"
+#include "strict_utf8.h"
 
 #include <cstring>
 #include <map>
@@ -143,35 +144,18 @@ void appendUtf8(std::string& out, char32_t c) {
 
 // Strict UTF-8 to UTF-16, as CFStringCreateWithBytes takes it: false for ill-formed bytes.
 bool utf16FromUtf8(const UInt8* bytes, CFIndex count, std::u16string& units) {
-    CFIndex at = 0;
-    while (at < count) {
-        const unsigned char lead = bytes[at];
-        int extra = 0;
-        char32_t c = 0;
-        char32_t least = 0;
-        if (lead < 0x80) {
-            c = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1, c = lead & 0x1F, least = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2, c = lead & 0x0F, least = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3, c = lead & 0x07, least = 0x10000;
-        } else {
-            return false;
-        }
-        for (int i = 1; i <= extra; ++i) {
-            if (at + i >= count || (bytes[at + i] & 0xC0) != 0x80) return false;
-            c = (c << 6) | (bytes[at + i] & 0x3F);
-        }
-        if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    std::u32string codePoints;
+    if (!fake_strings::decodeStrictUtf8({reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(count)},
+                                        codePoints)) {
+        return false;
+    }
+    for (const char32_t c : codePoints) {
         if (c >= 0x10000) {
             units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
             units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
         } else {
             units += static_cast<char16_t>(c);
         }
-        at += 1 + extra;
     }
     return true;
 }
