@@ -43,4 +43,6 @@ std::optional<Point> point(const Element& element) { return held<Point>(attribut
 
 std::optional<Size> size(const Element& element) { return held<Size>(attribute(element, "AXSize")); }
 
+std::optional<bool> boolean(const Element& element, std::string_view name) { return held<bool>(attribute(element, name)); }
+
 }  // namespace ax

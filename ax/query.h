@@ -41,4 +41,8 @@ std::optional<Point> point(const Element& element);
 // "AXSize": width and height in points, or nothing unless it holds a size.
 std::optional<Size> size(const Element& element);
 
+// A yes-or-no attribute ("AXFrontmost", "AXSelected"), or nothing unless it holds a boolean:
+// the caller tells a definite "no" from a platform that cannot say.
+std::optional<bool> boolean(const Element& element, std::string_view name);
+
 }  // namespace ax

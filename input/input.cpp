@@ -6,20 +6,23 @@
 namespace input {
 
 void click(platform::Point point) {
-    for (const auto type : {platform::MouseEventType::leftMouseDown, platform::MouseEventType::leftMouseUp}) {
-        const auto event = traced::createMouseEvent(type, point, platform::MouseButton::left);
-        if (!event) tessary::fail("cannot create mouse event");
+    const auto down = traced::createMouseEvent(platform::MouseEventType::leftMouseDown, point, platform::MouseButton::left);
+    if (!down) tessary::fail("cannot create mouse event");
+    const auto up = traced::createMouseEvent(platform::MouseEventType::leftMouseUp, point, platform::MouseButton::left);
+    if (!up) tessary::fail("cannot create mouse event");
+    for (const platform::Event* event : {&*down, &*up}) {
         traced::postEvent(*event);
         traced::sleepMicroseconds(kMousePauseMicroseconds);
     }
 }
 
 void escape() {
-    for (const bool keyDown : {true, false}) {
-        const auto event = traced::createKeyboardEvent(kEscapeKey, keyDown);
-        if (!event) tessary::fail("cannot create keyboard event");
-        traced::postEvent(*event);
-    }
+    const auto down = traced::createKeyboardEvent(kEscapeKey, true);
+    if (!down) tessary::fail("cannot create keyboard event");
+    const auto up = traced::createKeyboardEvent(kEscapeKey, false);
+    if (!up) tessary::fail("cannot create keyboard event");
+    traced::postEvent(*down);
+    traced::postEvent(*up);
 }
 
 }  // namespace input

@@ -12,12 +12,13 @@ inline constexpr std::uint16_t kEscapeKey = 53;
 inline constexpr std::uint32_t kMousePauseMicroseconds = 50000;
 
 // One left click at a screen point, passed on exactly as given: button down, 50 ms, button up,
-// 50 ms. Ends the run with "cannot create mouse event" when an event cannot be created; a
-// button-down already posted then stays posted.
+// 50 ms. Both events are created before either is posted, so a button is never left held: when
+// one cannot be created, nothing is posted and the run ends with "cannot create mouse event".
 void click(platform::Point point);
 
-// One press of Escape: key down, key up, no pause. Ends the run with "cannot create keyboard
-// event" when an event cannot be created.
+// One press of Escape: key down, key up, no pause. Both events are created before either is
+// posted: when one cannot be created, nothing is posted and the run ends with "cannot create
+// keyboard event".
 void escape();
 
 }  // namespace input

@@ -24,7 +24,7 @@ void handOff(const Run& run, const target::AlertMatch& response) {
     if (const auto error = traced::writeFileAtomically(run.resultPath, response.text)) {
         fail("cannot write host result: " + *error);
     }
-    target::dismissAlert(response.window);
+    target::dismissAlert(run.root, response.window);
     const std::string line = run.resultPath + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);

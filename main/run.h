@@ -20,14 +20,15 @@ struct Run {
     platform::Element root;             // its application element, held to the end of the run
 };
 
-// Checks the argument count, the result path's leading "/" and the accessibility permission, in
-// that order, and binds to the first running CorelDRAW 2022. Fails with the first check's
-// message; touches nothing in CorelDRAW.
+// Checks the argument count and the result path's leading "/", takes the lock that serializes
+// runs, checks the accessibility permission and binds to the first running CorelDRAW 2022. Fails
+// with the first check's message; touches nothing in CorelDRAW.
 Run bindTarget(int argc, const char* const* argv);
 
-// Takes the lock that serializes runs, then makes CorelDRAW run the relay script with two
-// clicks, each posted only when no other process's window lies at its point, and waits for its
-// alert.
+// Makes CorelDRAW run the relay script with two clicks and waits for its alert. Each click is
+// posted only when CorelDRAW can take it as meant: CorelDRAW is in front, the row lies in its
+// list's view, no other process's window lies at the point, and Run only once the row shows as
+// selected.
 target::AlertMatch runSequence(const Run& run);
 
 // Checks the alert against this command id, writes the result file, closes the alert and prints

@@ -28,8 +28,20 @@ struct ClickPoints {
     platform::Point runButton;
 };
 
-// The five reads, in this order, stopping at the first that has no answer.
-std::optional<ClickPoints> clickPoints(const std::optional<target::ScriptWindowMatch>& tuple) {
+// The scroll area's frame: the part of the list that shows on the screen.
+struct Frame {
+    platform::Point position;
+    platform::Size size;
+};
+
+// The five reads, in this order, then the scroll area's size, stopping at the first that has no
+// answer.
+struct Geometry {
+    ClickPoints points;
+    Frame list;
+};
+
+std::optional<Geometry> geometry(const std::optional<target::ScriptWindowMatch>& tuple) {
     if (!tuple) return std::nullopt;
     const auto rowPosition = ax::point(tuple->row);
     if (!rowPosition) return std::nullopt;
@@ -41,9 +53,28 @@ std::optional<ClickPoints> clickPoints(const std::optional<target::ScriptWindowM
     if (!windowPosition) return std::nullopt;
     const auto windowSize = ax::size(tuple->window);
     if (!windowSize) return std::nullopt;
-    return ClickPoints{target::rowClickPoint(*rowPosition, *rowSize),
-                       target::runButtonPoint(*listPosition, *windowPosition, *windowSize)};
+    const auto listSize = ax::size(tuple->scrollArea);
+    if (!listSize) return std::nullopt;
+    return Geometry{{target::rowClickPoint(*rowPosition, *rowSize),
+                     target::runButtonPoint(*listPosition, *windowPosition, *windowSize)},
+                    {*listPosition, *listSize}};
 }
+
+// A row scrolled partly out of its list still reports its whole frame, so its click point can
+// lie outside the list, on a toolbar or on the Run bar. Left and top edges belong to the frame,
+// right and bottom edges do not; a coordinate that is not a number lies nowhere.
+bool inside(platform::Point point, const Frame& frame) {
+    return point.x >= frame.position.x && point.x < frame.position.x + frame.size.width &&
+           point.y >= frame.position.y && point.y < frame.position.y + frame.size.height;
+}
+
+// The application and the row answer yes-or-no questions; only a definite "no" stops the run. A
+// platform that cannot say (no value, an error, a value of another kind) lets the run go on.
+void failUnless(std::optional<bool> answer, std::string_view message) {
+    if (answer == false) fail(message);
+}
+
+constexpr std::string_view kNotInFront = "CorelDRAW is not in front at the Scripts inspector";
 
 // One look at what lies at a click point, right before the click: a window of another process
 // there, or no window at all, would take the click. When the platform cannot tell, the click
@@ -51,24 +82,22 @@ std::optional<ClickPoints> clickPoints(const std::optional<target::ScriptWindowM
 void clickInCorelDraw(const Run& run, platform::Point point) {
     const platform::PointOwner owner = traced::ownerAt(point);
     const bool corelDraw = owner.occupant == platform::Occupant::process && owner.processId == run.processId;
-    if (owner.occupant != platform::Occupant::unknown && !corelDraw) {
-        fail("CorelDRAW is not in front at the Scripts inspector");
-    }
+    if (owner.occupant != platform::Occupant::unknown && !corelDraw) fail(kNotInFront);
     input::click(point);
 }
 
 }  // namespace
 
 target::AlertMatch runSequence(const Run& run) {
-    // One run at a time per user: another run's clicks and alerts would mix with ours. Held
-    // until the process ends; without it the run goes on unserialized.
-    (void)traced::holdRunLock();
-
     // An alert already open would be taken for the answer.
     if (target::alertText(run.root)) fail("CorelDRAW has an open alert");
 
     traced::activate(run.application);
     traced::sleepMicroseconds(kAfterActivation);
+    // Activation is a request that the system may refuse without a word, and a click into an
+    // application that is not active only activates it: it would select nothing, and Run would
+    // run whatever script was selected before.
+    failUnless(ax::boolean(run.root, "AXFrontmost"), kNotInFront);
 
     std::optional<target::ScriptWindowMatch> tuple = target::findScriptWindow(run.root);
     if (!tuple) fail("RelayTransportProbe is not visible in the Scripts inspector");
@@ -78,12 +107,21 @@ target::AlertMatch runSequence(const Run& run) {
         tuple = target::findScriptWindow(run.root);
     }
 
-    const std::optional<ClickPoints> points = clickPoints(tuple);
-    if (!points) fail("cannot locate the script row and Run button");
+    const std::optional<Geometry> located = geometry(tuple);
+    if (!located) fail("cannot locate the script row and Run button");
+    if (!inside(located->points.row, located->list)) {
+        fail("RelayTransportProbe is not visible in the Scripts inspector");
+    }
+    // Only the row is kept: it is asked once more, after its click.
+    const platform::Element row = std::move(tuple->row);
     tuple.reset();
-    clickInCorelDraw(run, points->row);
+
+    clickInCorelDraw(run, located->points.row);
     traced::sleepMicroseconds(kBetweenClicks);
-    clickInCorelDraw(run, points->runButton);
+    // Run runs whatever is selected: without the row selected, the click went elsewhere or was
+    // taken as activation only. One read, no retry, no wait.
+    failUnless(ax::boolean(row, "AXSelected"), kNotInFront);
+    clickInCorelDraw(run, located->points.runButton);
 
     for (int poll = 0; poll < kPolls; ++poll) {
         if (std::optional<target::AlertMatch> response = target::alertText(run.root)) return std::move(*response);

@@ -73,7 +73,7 @@ struct Size {
 struct Absent {
     bool operator==(const Absent&) const = default;
 };
-// A value of a kind the tool never reads (a number, a boolean, a range, ...).
+// A value of a kind the tool never reads (a number, a range, ...).
 struct OtherValue {
     bool operator==(const OtherValue&) const = default;
 };
@@ -82,8 +82,10 @@ struct OtherValue {
 // that are not elements are left out, since no caller can use them.
 using ElementList = std::vector<Element>;
 
-// An attribute value, converted once from the platform's own value.
-using Value = std::variant<Absent, std::string, ElementList, Element, Point, Size, OtherValue>;
+// An attribute value, converted once from the platform's own value. A boolean answers yes-or-no
+// attributes: whether an application is the active one ("AXFrontmost"), whether a row is
+// selected ("AXSelected").
+using Value = std::variant<Absent, std::string, ElementList, Element, Point, Size, bool, OtherValue>;
 
 // Platform result codes. Success is 0; the others the tool meets are the macOS AXError values,
 // which every implementation uses for the same conditions.

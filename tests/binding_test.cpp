@@ -41,8 +41,11 @@ TEST(Binding, ChecksInOrderAndTouchesNothingOnFailure) {
         EXPECT_EQ(outcome.status, 1);
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(outcome.err, c.err);
+        // The run lock is taken once the arguments pass, before the permission is asked.
+        const bool argumentsPass = c.err != kUsage && c.err != "TESSARY: result path must be absolute\n";
+        EXPECT_EQ(!outcome.record.empty() && outcome.record.front() == "lock", argumentsPass);
         for (const std::string& line : outcome.record) {
-            EXPECT_TRUE(line == "trust" || line.starts_with("applications ")) << line;
+            EXPECT_TRUE(line == "lock" || line == "trust" || line.starts_with("applications ")) << line;
         }
         EXPECT_EQ(outcome.liveElements, 0);
     }
@@ -53,8 +56,9 @@ TEST(Binding, TheFirstListedInstanceIsBoundAndNoOtherLookedAt) {
     desktop.applications.insert(desktop.applications.begin(), {"com.other.app", 7, {inspectorWindow()}, {}});
     desktop.applications.push_back({kCorelBundle, 9999, {inspectorWindow()}, {}});
     const Outcome outcome = runTessary(std::move(desktop), {"id", "/tmp/unused"});
-    EXPECT_EQ(std::vector<std::string>(outcome.record.begin(), outcome.record.begin() + 3),
-              (std::vector<std::string>{"trust", "applications com.corel.coreldrawsuite.2022.coreldraw",
+    ASSERT_GE(outcome.record.size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(outcome.record.begin(), outcome.record.begin() + 4),
+              (std::vector<std::string>{"lock", "trust", "applications com.corel.coreldrawsuite.2022.coreldraw",
                                         "application-element 4242"}));
     for (const std::string& line : outcome.record) EXPECT_EQ(line.find("9999"), std::string::npos) << line;
 }

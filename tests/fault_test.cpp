@@ -25,37 +25,40 @@ bool isRequest(const std::string& line) {
 }
 
 // The requests of the complete exchange on the shared desktop, numbered from 1 (the run test
-// derives their count, 63):
+// derives their count, 66):
 //    1 get app AXWindows              open-alert refusal
 //    2 get inspector AXDescription
-//    3 get app AXWindows              locate: the window list
-//    4-11 AXChildren of inspector, list, outline, row-other, e1, row, name, run
-//   12-13 AXRole of inspector, list   the scroll area
-//   14-19 AXChildren of list, outline, row-other, e1, row, name   (the list's own walk)
-//   20-21 AXRole of list, outline
-//   22-25 AXRole of inspector, list, outline, row-other           the row
-//   26-27 AXChildren of row-other, e1; 28-29 AXValue of row-other, e1
-//   30-31 AXRole of e1, row; 32-33 AXChildren of row, name; 34-35 AXValue of row, name
-//   36-39 rename test: AXChildren of row, name; AXRole of row, name
-//   40-44 geometry: row position, size, list position, window position, size
-//   45    look at the row click point; 46 look at the Run click point
-//   47-55 first poll: windows, the alert's description, its walk of 3, 3 roles, the text
-//   56-63 dismissal: the alert's walk of 3, 3 roles, OK's title, the press
+//    3 get app AXFrontmost            after the activation
+//    4 get app AXWindows              locate: the window list
+//    5-12 AXChildren of inspector, list, outline, row-other, e1, row, name, run
+//   13-14 AXRole of inspector, list   the scroll area
+//   15-20 AXChildren of list, outline, row-other, e1, row, name   (the list's own walk)
+//   21-22 AXRole of list, outline
+//   23-26 AXRole of inspector, list, outline, row-other           the row
+//   27-28 AXChildren of row-other, e1; 29-30 AXValue of row-other, e1
+//   31-32 AXRole of e1, row; 33-34 AXChildren of row, name; 35-36 AXValue of row, name
+//   37-40 rename test: AXChildren of row, name; AXRole of row, name
+//   41-46 geometry: row position, size, list position, window position, size, list size
+//   47    look at the row click point; 48 the row's AXSelected; 49 look at the Run click point
+//   50-58 first poll: windows, the alert's description, its walk of 3, 3 roles, the text
+//   59-66 dismissal: the alert's walk of 3, 3 roles, OK's title, the press
 //
 // What a read that comes back absent does there:
-//   not visible:  3 (no windows), 4 (no walk below the window), 5, 6 (the rows drop out of the
-//                 window's walk), 13 (no scroll area), 14 (the list's own walk holds no
-//                 outline), 21 (the outline's role unread), 31 (the row's role unread),
-//                 32 (the row's own walk loses its name), 35 (the name unread)
-//   cannot locate: 40-44
-//   cannot dismiss: 63 (a refused press)
-//   OK left open: 56 (no button below the alert), 61, 62 (the button not recognised)
+//   not visible:  4 (no windows), 5 (no walk below the window), 6, 7 (the rows drop out of the
+//                 window's walk), 14 (no scroll area), 15 (the list's own walk holds no
+//                 outline), 22 (the outline's role unread), 32 (the row's role unread),
+//                 33 (the row's own walk loses its name), 36 (the name unread)
+//   cannot locate: 41-46
+//   cannot dismiss: 66 (a refused press, or one that timed out with the alert still open)
+//   OK left open: 59 (no button below the alert), 64, 65 (the button not recognised)
 //   everything else: the exchange completes (a poll that misses is followed by another; a look
-//   that fails cannot tell, and the click goes ahead)
-const std::set<int> kNotVisibleAt{3, 4, 5, 6, 13, 14, 21, 31, 32, 35};
-const std::set<int> kCannotLocateAt{40, 41, 42, 43, 44};
-const std::set<int> kLeftOpenAt{56, 61, 62};
-constexpr int kRequests = 63;
+//   that fails cannot tell, and the click goes ahead; a yes-or-no read that cannot answer lets
+//   the run go on)
+const std::set<int> kNotVisibleAt{4, 5, 6, 7, 14, 15, 22, 32, 33, 36};
+const std::set<int> kCannotLocateAt{41, 42, 43, 44, 45, 46};
+const std::set<int> kLeftOpenAt{59, 64, 65};
+constexpr int kRequests = 66;
+constexpr int kRowLook = 47;
 
 struct Expected {
     int status;
@@ -154,7 +157,7 @@ TEST(FaultMatrix, EveryRequestFailingInEveryWay) {
             const bool pressed = std::count(outcome.record.begin(), outcome.record.end(), "press alert-ok AXPress") == 1;
             EXPECT_EQ(pressed, expected.pressed || n == kRequests);
             // Nothing is posted after the failing request when the run fails before its clicks.
-            if (expected.status == 1 && n < 45) {
+            if (expected.status == 1 && n < kRowLook) {
                 EXPECT_TRUE(std::none_of(outcome.record.begin(), outcome.record.end(),
                                          [](const std::string& l) { return l.starts_with("post "); }));
             }
@@ -175,12 +178,11 @@ TEST(FaultMatrix, EventsThatCannotBeCreated) {
     };
     const Case cases[] = {
         {"row button-down", false, 1, 0, "TESSARY: cannot create mouse event\n", {}},
-        {"row button-up", false, 2, 0, "TESSARY: cannot create mouse event\n", {"post mouse-down 110,160"}},
+        {"row button-up", false, 2, 0, "TESSARY: cannot create mouse event\n", {}},
         {"Run button-down", false, 3, 0, "TESSARY: cannot create mouse event\n", {"post mouse-down 110,160", "post mouse-up 110,160"}},
-        {"Run button-up", false, 4, 0, "TESSARY: cannot create mouse event\n",
-         {"post mouse-down 110,160", "post mouse-up 110,160", "post mouse-down 66,486"}},
+        {"Run button-up", false, 4, 0, "TESSARY: cannot create mouse event\n", {"post mouse-down 110,160", "post mouse-up 110,160"}},
         {"Escape key-down", true, 0, 1, "TESSARY: cannot create keyboard event\n", {}},
-        {"Escape key-up", true, 0, 2, "TESSARY: cannot create keyboard event\n", {"post key-down 53"}},
+        {"Escape key-up", true, 0, 2, "TESSARY: cannot create keyboard event\n", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -215,16 +217,17 @@ TEST(FaultMatrix, ElementsThatVanishMidRun) {
         std::string err;
     };
     const Case cases[] = {
-        {"the inspector closes before the locate", 3, "inspector", 1, kNotVisible},
-        {"the list goes during the window's walk", 5, "list", 1, kNotVisible},
-        {"the row goes during the window's walk", 9, "row", 1, kNotVisible},
-        {"the row goes between the locate and the geometry", 40, "row", 1, kCannotLocate},
-        {"the list goes before its position is read", 42, "list", 1, kCannotLocate},
-        {"the inspector goes before its size is read", 44, "inspector", 1, kCannotLocate},
-        {"the answer's text goes before it is read", 55, "alert-text", 1,
+        {"the inspector closes before the locate", 4, "inspector", 1, kNotVisible},
+        {"the list goes during the window's walk", 6, "list", 1, kNotVisible},
+        {"the row goes during the window's walk", 10, "row", 1, kNotVisible},
+        {"the row goes between the locate and the geometry", 41, "row", 1, kCannotLocate},
+        {"the list goes before its position is read", 43, "list", 1, kCannotLocate},
+        {"the inspector goes before its size is read", 45, "inspector", 1, kCannotLocate},
+        {"the list goes before its size is read", 46, "list", 1, kCannotLocate},
+        {"the answer's text goes before it is read", 58, "alert-text", 1,
          "TESSARY: CorelDRAW did not return an alert within 10 seconds\n"},
-        {"the alert goes before it is dismissed", 56, "alert", 0, ""},
-        {"the OK button goes before it is pressed", 63, "alert-ok", 1, kCannotDismiss},
+        {"the alert goes before it is dismissed", 59, "alert", 0, ""},
+        {"the OK button goes before it is pressed", 66, "alert-ok", 1, kCannotDismiss},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -44,9 +44,9 @@ std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> 
     return out;
 }
 
-// The binding, then the run lock, which the run sequence takes before anything else.
-const std::vector<std::string> kBinding{"trust", "applications com.corel.coreldrawsuite.2022.coreldraw", "application-element 4242",
-                                        "lock"};
+// The run lock, taken right after the argument checks, then the binding.
+const std::vector<std::string> kBinding{"lock", "trust", "applications com.corel.coreldrawsuite.2022.coreldraw",
+                                        "application-element 4242"};
 const std::vector<std::string> kActivation{"activate 4242", "sleep 200000"};
 const std::vector<std::string> kRowClick{"look 110,160", "post mouse-down 110,160", "sleep 50000", "post mouse-up 110,160",
                                          "sleep 50000"};
@@ -73,6 +73,7 @@ TEST(Run, RequestsOfAWholeRunAreExactlyThoseTheAlgorithmAsks) {
     // The shared inspector: window, list, outline, row-other and its cell e1, row and its cell
     // name, run: 8 elements. Requests, with nothing cached and nothing skipped:
     //   open-alert refusal: AXWindows, the inspector's AXDescription                       2
+    //   after the activation: the application's AXFrontmost                                  1
     //   locate: AXWindows 1; the window's walk 8 AXChildren;
     //     scroll area: roles of inspector, list (2), list's own walk 6 AXChildren, roles of
     //     list, outline until the outline is seen (2);                                        10
@@ -80,15 +81,17 @@ TEST(Run, RequestsOfAWholeRunAreExactlyThoseTheAlgorithmAsks) {
     //     role of e1, of row (2), row's walk 2, values of row and name (2)                   14
     //                                                                                  total 33
     //   rename test: the row's walk 2 AXChildren, roles of row and name 2                       4
-    //   geometry: row position and size, list position, window position and size            5
+    //   geometry: row position and size, list position, window position and size,
+    //     list size                                                                          6
     //   a look at each click point before the click                                           2
+    //   after the row click: the row's AXSelected                                             1
     //   first poll: AXWindows, the alert's AXDescription (it is in front), its walk of 3,
     //     3 roles, the one static text's value                                               9
     //   dismissal: the alert's walk of 3, 3 roles, the OK button's title, the press           8
-    //                                                                                        63
+    //                                                                                        66
     const Outcome outcome = runTessary(corelDesktop(relayAnswer("1")), {"1", scratchDirectory() + "/result"});
     ASSERT_EQ(outcome.status, 0);
-    EXPECT_EQ(requestCount(outcome), 63);
+    EXPECT_EQ(requestCount(outcome), 66);
 }
 
 TEST(Run, AnOpenAlertRefusesTheRunBeforeCorelDrawIsTouched) {
@@ -129,13 +132,13 @@ TEST(Run, EachMissingGeometryReadStopsBeforeAnyClick) {
         const char* attribute;
         int readsMade;  // geometry reads up to and including the failing one
     };
-    const Case cases[] = {{"row", "AXPosition", 1}, {"row", "AXSize", 2}, {"list", "AXPosition", 3},
-                          {"inspector", "AXPosition", 4}, {"inspector", "AXSize", 5}};
+    const Case cases[] = {{"row", "AXPosition", 1},       {"row", "AXSize", 2},       {"list", "AXPosition", 3},
+                          {"inspector", "AXPosition", 4}, {"inspector", "AXSize", 5}, {"list", "AXSize", 6}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.label) + " " + c.attribute);
         const Outcome outcome = runTessary(corelDesktop(relayAnswer("1")), {"1", "/tmp/never-written"}, [&] {
-            // The geometry reads are requests 40 to 44 of the run (see the derivation above).
-            const int failing = 39 + c.readsMade;
+            // The geometry reads are requests 41 to 46 of the run (see the derivation above).
+            const int failing = 40 + c.readsMade;
             fake::failRequest(failing, platform::kAttributeUnsupported);
         });
         EXPECT_EQ(outcome.status, 1);
@@ -313,7 +316,7 @@ TEST(Run, AnyAlertDuringThePollsGoesToTheAnswerCheck) {
     EXPECT_EQ(outcome.liveElements, 0);
 }
 
-// What lies at each click point is looked at right before that click (requests 45 and 46 of
+// What lies at each click point is looked at right before that click (requests 47 and 49 of
 // the run): a window of another process, or no window at all, ends the run without that click.
 TEST(Run, AClickPointThatCorelDrawDoesNotHoldStopsTheRunBeforeThatClick) {
     const fake::ScreenWindow overRow{777, Point{80, 140}, Size{100, 40}};
@@ -330,11 +333,11 @@ TEST(Run, AClickPointThatCorelDrawDoesNotHoldStopsTheRunBeforeThatClick) {
         {"another process's window over the row", [&](fake::Desktop& d) { d.frontWindows = {overRow}; }, {}, kNoClick},
         {"another process's window over Run", [&](fake::Desktop& d) { d.frontWindows = {overRun}; }, {}, kRowOnly},
         {"another process's window comes over Run after the row click", {},
-         [&] { fake::beforeRequest(46, [&] { fake::raise(overRun); }); }, kRowOnly},
+         [&] { fake::beforeRequest(49, [&] { fake::raise(overRun); }); }, kRowOnly},
         {"the row off the display", [](fake::Desktop& d) { d.display = Size{100, 1080}; }, {}, kNoClick},
         {"Run off the display", [](fake::Desktop& d) { d.display = Size{1920, 480}; }, {}, kRowOnly},
         {"no window at Run: the inspector closed after the row click", {},
-         [] { fake::beforeRequest(46, [] { fake::vanish("inspector"); }); }, kRowOnly},
+         [] { fake::beforeRequest(49, [] { fake::vanish("inspector"); }); }, kRowOnly},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -356,17 +359,20 @@ TEST(Run, ClicksGoAheadWhereCorelDrawIsInFrontOrThePlatformCannotTell) {
         bool ownerUnknown;
         int status;
         std::string err;
+        std::vector<std::string> timeline;
     };
     const std::vector<fake::ScreenWindow> corelPanel{{kCorelPid, Point{0, 0}, Size{1920, 1080}}};
     const std::vector<fake::ScreenWindow> otherWindow{{777, Point{0, 0}, Size{1920, 1080}}};
+    const std::string notInFront = "TESSARY: CorelDRAW is not in front at the Scripts inspector\n";
+    const std::vector<std::string> rowClickOnly = joined({kBinding, kActivation, kRowClick, {"sleep 100000"}});
     const Case cases[] = {
-        // A window of CorelDRAW itself lies there: a click reaches CorelDRAW, if not this row.
-        {"CorelDRAW's own window over both points", corelPanel, false, 1,
-         "TESSARY: CorelDRAW did not return an alert within 10 seconds\n"},
-        {"unknown, nothing in the way", {}, true, 0, ""},
-        // Unknown clicks as before, blind: here both clicks land on the other window.
-        {"unknown, another process's window over both points", otherWindow, true, 1,
-         "TESSARY: CorelDRAW did not return an alert within 10 seconds\n"},
+        // A window of CorelDRAW itself lies there: the row click goes ahead but selects nothing, so
+        // Run is never clicked.
+        {"CorelDRAW's own window over both points", corelPanel, false, 1, notInFront, rowClickOnly},
+        {"unknown, nothing in the way", {}, true, 0, "", joined({kBinding, kActivation, kClicks, {"press alert-ok AXPress"}})},
+        // Unknown clicks as before, blind: here the row click lands on the other window, and the
+        // row, not selected, stops the run before Run.
+        {"unknown, another process's window over both points", otherWindow, true, 1, notInFront, rowClickOnly},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -376,9 +382,170 @@ TEST(Run, ClicksGoAheadWhereCorelDrawIsInFrontOrThePlatformCannotTell) {
         const Outcome outcome = runTessary(std::move(desktop), {"1", scratchDirectory() + "/r"});
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_EQ(outcome.err, c.err);
-        const std::vector<std::string> timelineLines = timeline(outcome);
-        EXPECT_EQ(std::vector<std::string>(timelineLines.begin(), timelineLines.begin() + 17),
-                  joined({kBinding, kActivation, kClicks}));
+        EXPECT_EQ(timeline(outcome), c.timeline);
+    }
+}
+
+// ---- The wrong script never runs ----------------------------------------------------------
+//
+// Another script is selected in the inspector before each of these runs: a Run click that
+// CorelDRAW takes while the relay script's row is not selected runs that other script.
+
+const std::string kNotInFrontLine = "TESSARY: CorelDRAW is not in front at the Scripts inspector\n";
+const std::string kNotVisibleLine = "TESSARY: RelayTransportProbe is not visible in the Scripts inspector\n";
+
+fake::Desktop otherScriptSelected() {
+    fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+    desktop.selected = "row-other";
+    return desktop;
+}
+
+std::vector<std::string> posted(const Outcome& outcome) { return recordOf(outcome, {"post"}); }
+
+// Requests of the complete exchange (see the derivation above): the application's AXFrontmost
+// after the activation, and the row's AXSelected between the two looks.
+constexpr int kFrontmostRead = 3;
+constexpr int kSelectedRead = 48;
+
+// Activation that the system refuses leaves CorelDRAW behind: nothing is clicked, no key pressed.
+TEST(WrongScript, RefusedActivationClicksNothing) {
+    for (const bool renaming : {false, true}) {
+        SCOPED_TRACE(renaming ? "a rename open" : "no rename");
+        fake::Desktop desktop = renaming ? renamingDesktop(false) : otherScriptSelected();
+        desktop.selected = "row-other";
+        desktop.refuseActivation = true;
+        const Outcome outcome = runTessary(std::move(desktop), {"1", "/tmp/never-written"});
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, kNotInFrontLine);
+        EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation}));
+        EXPECT_EQ(recordOf(outcome, {"get"}).back(), "get app AXFrontmost");
+        EXPECT_EQ(outcome.liveElements, 0);
+    }
+}
+
+// Where the platform cannot say whether CorelDRAW is in front, the row click goes ahead; taken
+// as activation only, it selects nothing, and Run is never clicked.
+TEST(WrongScript, AnInactiveApplicationsFirstClickNeverLeadsToRun) {
+    fake::Desktop desktop = otherScriptSelected();
+    desktop.refuseActivation = true;
+    desktop.applications[0].attributes.push_back({"AXFrontmost", fake::Failing{platform::kCannotComplete, {}}});
+    const Outcome outcome = runTessary(std::move(desktop), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, kNotInFrontLine);
+    EXPECT_EQ(posted(outcome), (std::vector<std::string>{"post mouse-down 110,160", "post mouse-up 110,160"}));
+    EXPECT_EQ(recordOf(outcome, {"get"}).back(), "get row AXSelected");
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+// A row scrolled partly out of the list reports its whole frame: its click point may lie outside
+// the list, where the click would reach something else. Left and top edges of the list belong to
+// it, right and bottom edges do not.
+TEST(WrongScript, ARowWhoseClickPointLiesOutsideTheListIsNotClicked) {
+    struct Case {
+        const char* what;
+        Point rowPosition;  // the row is 200 x 20; its click point is 60 right, 10 down
+        bool visible;
+    };
+    // The list: (50, 120), 240 x 300.
+    const Case cases[] = {
+        {"cut at the top, middle above the list", Point{50, 109.5}, false},
+        {"cut at the top, middle on the top edge", Point{50, 110}, true},
+        {"cut at the bottom, middle on the bottom edge", Point{50, 410}, false},
+        {"cut at the bottom, middle just inside", Point{50, 409.5}, true},
+        {"scrolled left, middle left of the list", Point{-11, 150}, false},
+        {"scrolled right, middle on the right edge", Point{230, 150}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Desktop desktop = otherScriptSelected();
+        fake::Node& row = desktop.applications[0].windows[0].children[0].children[0].children[1];
+        row.attributes[1].second = c.rowPosition;
+        row.children[0].attributes[2].second = c.rowPosition;
+        const Outcome outcome = runTessary(std::move(desktop), {"1", scratchDirectory() + "/r"});
+        if (c.visible) {
+            EXPECT_EQ(outcome.err, "");
+            EXPECT_EQ(outcome.status, 0);
+        } else {
+            EXPECT_EQ(outcome.status, 1);
+            EXPECT_EQ(outcome.err, kNotVisibleLine);
+            EXPECT_EQ(posted(outcome), std::vector<std::string>{});
+            EXPECT_EQ(recordOf(outcome, {"get"}).back(), "get list AXSize");
+        }
+        EXPECT_EQ(outcome.liveElements, 0);
+    }
+}
+
+// A row click that selects nothing (here the row takes no selection) leaves the other script
+// selected: Run is never clicked.
+TEST(WrongScript, ARowClickThatSelectsNothingNeverLeadsToRun) {
+    fake::Desktop desktop = otherScriptSelected();
+    desktop.applications[0].windows[0].children[0].children[0].children[1].refusesSelection = true;
+    const Outcome outcome = runTessary(std::move(desktop), {"1", "/tmp/never-written"});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, kNotInFrontLine);
+    EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, kRowClick, {"sleep 100000"}}));
+    EXPECT_EQ(recordOf(outcome, {"get"}).back(), "get row AXSelected");
+    EXPECT_EQ(outcome.liveElements, 0);
+}
+
+// Only a definite "no" stops a run: an answer that is missing, failed or of another kind lets it
+// go on as before, for the application's AXFrontmost and the row's AXSelected alike.
+TEST(WrongScript, AYesOrNoReadWithoutAnAnswerGoesOn) {
+    struct Answer {
+        const char* what;
+        std::function<void(int)> inject;
+    };
+    const Answer answers[] = {
+        {"no value", [](int n) { fake::failRequest(n, platform::kNoValue); }},
+        {"cannot complete", [](int n) { fake::failRequest(n, platform::kCannotComplete); }},
+        {"unsupported", [](int n) { fake::failRequest(n, platform::kAttributeUnsupported); }},
+        {"false beside an error code", [](int n) { fake::answerRequest(n, fake::Failing{platform::kFailure, {}}); }},
+        {"success, nothing stored", [](int n) { fake::answerRequest(n, fake::Failing{platform::kSuccess, {}}); }},
+        {"a number", [](int n) { fake::answerRequest(n, fake::Number{0}); }},
+        {"a text", [](int n) { fake::answerRequest(n, std::string("no")); }},
+        {"yes", [](int n) { fake::answerRequest(n, true); }},
+    };
+    for (const int read : {kFrontmostRead, kSelectedRead}) {
+        for (const Answer& a : answers) {
+            SCOPED_TRACE(std::string(a.what) + " at request " + std::to_string(read));
+            const std::string path = scratchDirectory() + "/r";
+            const Outcome outcome = runTessary(otherScriptSelected(), {"1", path}, [&] { a.inject(read); });
+            EXPECT_EQ(outcome.err, "");
+            EXPECT_EQ(outcome.status, 0);
+            EXPECT_EQ(outcome.out, path + "\n");
+        }
+        // And the definite "no" at the same request stops the run before any click that follows.
+        SCOPED_TRACE("no at request " + std::to_string(read));
+        const Outcome outcome =
+            runTessary(otherScriptSelected(), {"1", "/tmp/never-written"}, [&] { fake::answerRequest(read, false); });
+        EXPECT_EQ(outcome.err, kNotInFrontLine);
+        EXPECT_EQ(posted(outcome).size(), read == kFrontmostRead ? 0u : 2u);
+    }
+}
+
+// An OK press that times out may still have happened: the run looks again for an open alert, up
+// to 10 times, 100 ms apart. Gone: the exchange is complete. Still there: it failed.
+TEST(WrongScript, AnOkPressThatTimedOutIsCheckedBeforeTheRunIsCalledFailed) {
+    for (const bool closes : {true, false}) {
+        SCOPED_TRACE(closes ? "the alert closed all the same" : "the alert stays open");
+        fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+        desktop.script->okPressResult = platform::kCannotComplete;
+        desktop.script->okPressActsAnyway = closes;
+        const std::string path = scratchDirectory() + "/result";
+        const Outcome outcome = runTessary(std::move(desktop), {"1", path});
+        EXPECT_EQ(outcome.status, closes ? 0 : 1);
+        EXPECT_EQ(outcome.out, closes ? path + "\n" : "");
+        EXPECT_EQ(outcome.err, closes ? "" : "TESSARY: cannot dismiss CorelDRAW response\n");
+        EXPECT_EQ(readFile(path), relayAnswer("1"));
+        const std::vector<std::string> lines = timeline(outcome);
+        const auto press = std::find(lines.begin(), lines.end(), "press alert-ok AXPress");
+        ASSERT_NE(press, lines.end());
+        EXPECT_EQ(std::vector<std::string>(press + 1, lines.end()), repeated({"sleep 100000"}, closes ? 0 : 9));
+        const std::vector<std::string> all = outcome.record;
+        const auto pressed = std::find(all.begin(), all.end(), "press alert-ok AXPress");
+        EXPECT_EQ(std::count(pressed, all.end(), "get app AXWindows"), closes ? 1 : 10);
+        EXPECT_EQ(outcome.liveElements, 0);
     }
 }
 

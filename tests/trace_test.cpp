@@ -286,16 +286,16 @@ TEST(Trace, HoldsTheBindingTheAnswersTheClicksAndTheWrite) {
     const std::vector<std::string> expected{
         "sleep us=200000",
         "create-event kind=mouse type=down point=110,160 created=yes event=1",
+        "create-event kind=mouse type=up point=110,160 created=yes event=2",
         "post kind=mouse type=down point=110,160 event=1",
         "sleep us=50000",
-        "create-event kind=mouse type=up point=110,160 created=yes event=2",
         "post kind=mouse type=up point=110,160 event=2",
         "sleep us=50000",
         "sleep us=100000",
         "create-event kind=mouse type=down point=66,486 created=yes event=3",
+        "create-event kind=mouse type=up point=66,486 created=yes event=4",
         "post kind=mouse type=down point=66,486 event=3",
         "sleep us=50000",
-        "create-event kind=mouse type=up point=66,486 created=yes event=4",
         "post kind=mouse type=up point=66,486 event=4",
         "sleep us=50000",
     };

@@ -36,6 +36,9 @@ void answer(const platform::Value& value) {
         appendDouble(line, size->width);
         line.push_back(',');
         appendDouble(line, size->height);
+    } else if (const auto* yes = std::get_if<bool>(&value)) {
+        field("kind").append("boolean");
+        field("value").append(*yes ? "yes" : "no");
     } else {
         field("kind").append("other");
     }

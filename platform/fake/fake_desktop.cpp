@@ -14,6 +14,8 @@ struct LiveNode {
     std::int32_t pressResult = platform::kSuccess;
     bool gone = false;
     bool survivesEscape = false;
+    bool pressActsAnyway = false;
+    bool refusesSelection = false;
 };
 
 struct ApplicationState {
@@ -53,6 +55,7 @@ struct State {
     std::optional<std::int64_t> alertOpensAt;
     int selectedRow = -1;
     int pressedOn = -1;
+    std::int64_t frontmost = 0;
 };
 
 State& state() {
@@ -129,8 +132,8 @@ int add(Node node, int parent) {
     std::string label = std::move(node.label);
     if (label.empty()) label.append("e").append(std::to_string(++s.generatedLabels));
     s.byLabel[label] = index;
-    s.nodes.push_back(
-        LiveNode{std::move(label), std::move(node.attributes), {}, parent, node.pressResult, false, node.survivesEscape});
+    s.nodes.push_back(LiveNode{std::move(label), std::move(node.attributes), {}, parent, node.pressResult, false,
+                               node.survivesEscape, node.pressActsAnyway, node.refusesSelection});
     for (Node& child : node.children) {
         const int childIndex = add(std::move(child), index);
         s.nodes[static_cast<std::size_t>(index)].children.push_back(childIndex);
@@ -170,6 +173,7 @@ void openAlert() {
     if (script.okButton) {
         Node ok = node("alert-ok", "AXButton", {{"AXTitle", std::string("OK")}});
         ok.pressResult = script.okPressResult;
+        ok.pressActsAnyway = script.okPressActsAnyway;
         content.push_back(std::move(ok));
     }
     const int application = s.applications.front().node;
@@ -243,7 +247,8 @@ platform::Value convert(const Attribute& attribute, std::int32_t& code) {
                 return v;
             } else if constexpr (std::is_same_v<T, Number> || std::is_same_v<T, Other>) {
                 return platform::OtherValue{};
-            } else if constexpr (std::is_same_v<T, platform::Point> || std::is_same_v<T, platform::Size>) {
+            } else if constexpr (std::is_same_v<T, platform::Point> || std::is_same_v<T, platform::Size> ||
+                                 std::is_same_v<T, bool>) {
                 return v;
             } else if constexpr (std::is_same_v<T, Failing>) {
                 code = v.code;
@@ -271,8 +276,10 @@ bool contains(int node, platform::Point p) {
     return p.x >= at->x && p.x < at->x + extent->width && p.y >= at->y && p.y < at->y + extent->height;
 }
 
-// The deepest element under the point, children before their parent, earlier before later.
+// The deepest element under the point, children before their parent, earlier before later. A
+// scroll area shows only what lies inside its frame: nothing in it is hit outside it.
 int deepestAt(int node, platform::Point p) {
+    if (textOf(node, "AXRole") == "AXScrollArea" && !contains(node, p)) return -1;
     for (const int child : liveChildren(node)) {
         if (const int hit = deepestAt(child, p); hit >= 0) return hit;
     }
@@ -322,7 +329,7 @@ void clickOn(int node) {
     for (int at = node; at >= 0; at = s.nodes[static_cast<std::size_t>(at)].parent) {
         const std::string role = textOf(at, "AXRole");
         if (role == "AXRow") {
-            s.selectedRow = at;
+            if (!s.nodes[static_cast<std::size_t>(at)].refusesSelection) s.selectedRow = at;
             return;
         }
         if (role == "AXButton" && textOf(at, "AXTitle") == "Run") {
@@ -332,6 +339,17 @@ void clickOn(int node) {
             return;
         }
     }
+}
+
+// The process id of the application whose tree holds the node.
+std::int64_t processOf(int node) {
+    State& s = state();
+    int at = node;
+    while (s.nodes[static_cast<std::size_t>(at)].parent >= 0) at = s.nodes[static_cast<std::size_t>(at)].parent;
+    for (const ApplicationState& application : s.applications) {
+        if (application.node == at) return application.processId;
+    }
+    return 0;
 }
 
 // Escape reaches the element with the keyboard focus: a rename field (a text field inside a row)
@@ -382,6 +400,8 @@ void install(Desktop desktop) {
         const int index = add(std::move(element), -1);
         s.applications.push_back({application.bundleIdentifier, application.processId, index});
     }
+    s.selectedRow = labelled(desktop.selected);
+    s.frontmost = desktop.frontmost;
     s.desktop = std::move(desktop);
     s.desktop.applications.clear();
 }
@@ -441,6 +461,7 @@ std::string selectedRow() {
     return row < 0 ? std::string{} : state().nodes[static_cast<std::size_t>(row)].label;
 }
 
+
 }  // namespace fake
 
 namespace platform {
@@ -494,7 +515,9 @@ bool holdRunLock() {
 }
 
 void activate(const Application& application) {
-    fake::note("activate " + std::to_string(processIdentifier(application)));
+    const std::int64_t processId = processIdentifier(application);
+    fake::note("activate " + std::to_string(processId));
+    if (!fake::state().desktop.refuseActivation) fake::state().frontmost = processId;
 }
 
 Element createApplicationElement(std::int64_t processId) {
@@ -525,6 +548,8 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
         return result;
     }
     const bool isApplication = s.nodes[static_cast<std::size_t>(node)].parent < 0;
+    if (isApplication && attribute == "AXFrontmost") return {kSuccess, fake::processOf(node) == s.frontmost};
+    if (attribute == "AXSelected" && fake::textOf(node, "AXRole") == "AXRow") return {kSuccess, node == s.selectedRow};
     if (attribute == "AXChildren" || (isApplication && attribute == "AXWindows")) {
         // The live children, as liveChildren lists them, without a list of indices in between.
         const std::vector<int>& children = s.nodes[static_cast<std::size_t>(node)].children;
@@ -546,7 +571,8 @@ std::int32_t performAction(const Element& element, std::string_view action) {
     if (fake::isGone(node)) return kInvalidElement;
     if (action != "AXPress") return kActionUnsupported;
     const std::int32_t result = s.nodes[static_cast<std::size_t>(node)].pressResult;
-    if (result == kSuccess && fake::textOf(node, "AXRole") == "AXButton" && fake::textOf(node, "AXTitle") == "OK") {
+    const bool acts = result == kSuccess || s.nodes[static_cast<std::size_t>(node)].pressActsAnyway;
+    if (acts && fake::textOf(node, "AXRole") == "AXButton" && fake::textOf(node, "AXTitle") == "OK") {
         const int window = fake::windowOf(node);
         if (window >= 0 && fake::textOf(window, "AXDescription") == "\u8B66\u544A") fake::removeSubtree(window);
     }
@@ -584,6 +610,11 @@ void postEvent(const Event& event) {
     const int hit = fake::hitTest(e.position);
     if (down) {
         s.pressedOn = hit;
+        // An application that is not frontmost takes the click as activation only.
+        if (hit >= 0 && fake::processOf(hit) != s.frontmost) {
+            s.frontmost = fake::processOf(hit);
+            s.pressedOn = -1;
+        }
     } else {
         if (hit >= 0 && hit == s.pressedOn) fake::clickOn(hit);
         s.pressedOn = -1;

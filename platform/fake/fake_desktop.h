@@ -2,7 +2,9 @@
 // accessibility trees built from nested initialisers, behaves like CorelDRAW where the tool
 // relies on it (a click in a row selects it, Run with the relay script's row selected opens the
 // answer alert after a delay, Escape closes the rename field that has the keyboard focus, OK
-// closes its alert), and records every request, action, activation, event created, posted and
+// closes its alert) and like a Mac where it matters (activation can be refused; the first click
+// into an application that is not frontmost only activates it; a scroll area shows only what
+// lies inside its frame, so a click there reaches no row outside it), and records every request, action, activation, event created, posted and
 // released, element released and sleep as a text line. A look at a screen point ("look x,y")
 // counts as a request; taking the run lock is recorded ("lock") and always succeeds, with no
 // file involved.
@@ -43,7 +45,8 @@ struct ElementsAt {
     std::vector<std::string> labels;
 };
 
-using Attribute = std::variant<std::string, Number, Other, platform::Point, platform::Size, Failing, ElementAt, ElementsAt>;
+using Attribute =
+    std::variant<std::string, Number, Other, platform::Point, platform::Size, bool, Failing, ElementAt, ElementsAt>;
 using Attributes = std::vector<std::pair<std::string, Attribute>>;
 
 // One element and its subtree. "AXChildren" reads the children unless `attributes` gives it.
@@ -57,6 +60,10 @@ struct Node {
     std::int32_t pressResult = platform::kSuccess;
     // A rename field that stays open when Escape reaches it.
     bool survivesEscape = false;
+    // The press happens although it answers `pressResult` (a press that timed out).
+    bool pressActsAnyway = false;
+    // A row that a click does not select.
+    bool refusesSelection = false;
 };
 
 // Shorthand: a node with a role and more attributes.
@@ -78,6 +85,8 @@ struct Script {
     std::int32_t okPressResult = platform::kSuccess;
     // The alert is listed after the other windows instead of in front of them.
     bool alertLast = false;
+    // OK closes the alert although its press answers `okPressResult`.
+    bool okPressActsAnyway = false;
 };
 
 // A window on the screen that belongs to a process, with no accessibility tree of its own.
@@ -106,6 +115,16 @@ struct Desktop {
     // The label of the element with the keyboard focus, or "". Escape closes it when it is a
     // rename field (a text field inside a row) that does not survive Escape; nothing else.
     std::string focus;
+    // The process id of the frontmost application (0: one that is not listed here). An
+    // application element's "AXFrontmost" answers whether it is this one, unless the application
+    // gives the attribute itself. A click into a window of an application that is not frontmost
+    // makes it frontmost and does nothing else.
+    std::int64_t frontmost = 0;
+    // Activation requests are refused without a word: the frontmost application stays.
+    bool refuseActivation = false;
+    // The label of the row selected before the run, or "". A row's "AXSelected" answers whether
+    // it is the selected one, unless the row gives the attribute itself.
+    std::string selected;
 };
 
 // Replaces the whole desktop and clears the record, the clock and every counter.

@@ -22,7 +22,9 @@ CFStringRef stringOf(const macos::CfRef& string) { return static_cast<CFStringRe
 
 void releaseElement(void* reference) noexcept { macos::CfRef::releaseReference(reference); }
 
-bool isProcessTrusted() { return AXIsProcessTrusted() != 0; }
+// Both permissions: the accessibility interface, and posting events, without which every click
+// and key of the run would be dropped silently.
+bool isProcessTrusted() { return AXIsProcessTrusted() != 0 && CGPreflightPostEventAccess(); }
 
 Element createApplicationElement(std::int64_t processId) {
     return Element(

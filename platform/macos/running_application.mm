@@ -8,6 +8,12 @@
 
 #import <AppKit/AppKit.h>
 
+// The handles' ownership (__bridge_retained out, __bridge_transfer back) is ARC's: compiled
+// without it, every application handed out would leak or be freed early.
+#if !__has_feature(objc_arc)
+#error "running_application.mm must be compiled with ARC (-fobjc-arc)"
+#endif
+
 namespace platform {
 namespace {
 

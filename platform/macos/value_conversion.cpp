@@ -40,6 +40,7 @@ Value valueFromCopy(CfRef value) {
     if (type == CFArrayGetTypeID()) return elementsOf(static_cast<CFArrayRef>(object));
     if (type == AXUIElementGetTypeID()) return Element(CfRef::retain(object).handOver());
     if (type == AXValueGetTypeID()) return geometryOf(static_cast<AXValueRef>(object));
+    if (type == CFBooleanGetTypeID()) return CFBooleanGetValue(static_cast<CFBooleanRef>(object)) != 0;
     return OtherValue{};
 }
 

@@ -13,6 +13,7 @@ namespace platform::macos {
 //                                            other items are left out
 //   AXUIElement                           -> Element holding its own reference
 //   AXValue of a CGPoint / of a CGSize    -> Point / Size
+//   CFBoolean                             -> bool
 //   any other AXValue, any other type     -> OtherValue
 // The value itself is released when the holder goes, whatever it held.
 Value valueFromCopy(CfRef value);

@@ -11,7 +11,7 @@
 namespace fake_apple {
 namespace {
 
-enum class Kind { string, array, element, value, number, event, application };
+enum class Kind { string, array, element, value, number, boolean, event, application };
 
 // Type ids as the frameworks hand them out: arbitrary, distinct, stable within a run.
 CFTypeID typeIdOf(Kind kind) { return 1000 + static_cast<CFTypeID>(kind); }
@@ -46,6 +46,11 @@ struct ValueObject : Object {
     double second;
 };
 
+struct BooleanObject : Object {
+    explicit BooleanObject(bool held) : Object(Kind::boolean), value(held) {}
+    bool value;
+};
+
 struct EventObject : Object {
     explicit EventObject(std::string text) : Object(Kind::event), description(std::move(text)) {}
     std::string description;
@@ -68,6 +73,7 @@ struct State {
     std::vector<std::string> calls;
     std::vector<std::string> faults;
     bool trusted = true;
+    bool mayPostEvents = true;
     bool failEvents = false;
     Answer elementAt{kAXErrorCannotComplete, nullptr};
     std::map<std::string, std::pair<AXError, pid_t>> pids;
@@ -178,6 +184,7 @@ void reset() {
     s.faults.clear();
     s.trusted = true;
     s.failEvents = false;
+    s.mayPostEvents = true;
     s.elementAt = {kAXErrorCannotComplete, nullptr};
     s.pids.clear();
     s.displaysCode = kCGErrorSuccess;
@@ -200,6 +207,8 @@ CFTypeRef axValue(AXValueType type, double first, double second) {
 }
 
 CFTypeRef number() { return born(new Object(Kind::number)); }
+
+CFTypeRef boolean(bool value) { return born(new BooleanObject(value)); }
 
 void answer(const std::string& elementName, const std::string& attribute, AXError code,
             CFTypeRef value) {
@@ -240,6 +249,7 @@ platform::Application runningApplication(pid_t pid) {
 void setFrontmost(std::optional<pid_t> pid) { state().frontmost = pid; }
 
 void setTrusted(bool trusted) { state().trusted = trusted; }
+void setMayPostEvents(bool may) { state().mayPostEvents = may; }
 void failEventCreation(bool fail) { state().failEvents = fail; }
 
 std::string nameOf(const void* element) {
@@ -285,6 +295,12 @@ CFTypeID CFStringGetTypeID(void) { return typeIdOf(Kind::string); }
 CFTypeID CFArrayGetTypeID(void) { return typeIdOf(Kind::array); }
 CFTypeID AXUIElementGetTypeID(void) { return typeIdOf(Kind::element); }
 CFTypeID AXValueGetTypeID(void) { return typeIdOf(Kind::value); }
+CFTypeID CFBooleanGetTypeID(void) { return typeIdOf(Kind::boolean); }
+
+Boolean CFBooleanGetValue(CFBooleanRef boolean) {
+    const auto* object = aliveAs<BooleanObject>(boolean, Kind::boolean, "CFBooleanGetValue");
+    return object != nullptr && object->value ? 1 : 0;
+}
 
 CFIndex CFStringGetLength(CFStringRef theString) {
     auto* string = aliveAs<StringObject>(theString, Kind::string, "CFStringGetLength");
@@ -360,6 +376,11 @@ const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx) {
 Boolean AXIsProcessTrusted(void) {
     state().calls.push_back("is trusted");
     return state().trusted;
+}
+
+bool CGPreflightPostEventAccess(void) {
+    state().calls.push_back("may post events");
+    return state().mayPostEvents;
 }
 
 AXUIElementRef AXUIElementCreateApplication(pid_t pid) {

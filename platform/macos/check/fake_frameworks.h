@@ -31,6 +31,7 @@ CFTypeRef array(const std::vector<CFTypeRef>& items);  // retains its items
 CFTypeRef element(std::string name);
 CFTypeRef axValue(AXValueType type, double first, double second);
 CFTypeRef number();
+CFTypeRef boolean(bool value);
 
 // What AXUIElementCopyAttributeValue answers for the element of this name and this attribute:
 // the code, and one reference to `value` stored in the out value (none when null). The answer
@@ -58,6 +59,8 @@ platform::Application runningApplication(pid_t pid);
 void setFrontmost(std::optional<pid_t> pid);
 
 void setTrusted(bool trusted);
+// What CGPreflightPostEventAccess answers (default: true).
+void setMayPostEvents(bool may);
 void failEventCreation(bool fail);
 
 // The name the element was created with, or "?" for anything else.

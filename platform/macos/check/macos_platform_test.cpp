@@ -49,6 +49,7 @@ std::string describe(const Value& value) {
         std::string operator()(const platform::Size& s) const {
             return "size:" + std::to_string(s.width) + "," + std::to_string(s.height);
         }
+        std::string operator()(bool yes) const { return yes ? "boolean:yes" : "boolean:no"; }
         std::string operator()(const platform::OtherValue&) const { return "other"; }
     };
     return std::visit(Describer{}, value);
@@ -122,6 +123,8 @@ TEST_F(MacosPlatform, ConvertsWhateverThePlatformStored) {
          "size:300.000000,0.000000"},
         {"rectangle", kAXErrorSuccess, [] { return axValue(kAXValueTypeCGRect, 1, 2); }, 0, "other"},
         {"number", kAXErrorSuccess, [] { return fake_apple::number(); }, 0, "other"},
+        {"true", kAXErrorSuccess, [] { return fake_apple::boolean(true); }, 0, "boolean:yes"},
+        {"false", kAXErrorSuccess, [] { return fake_apple::boolean(false); }, 0, "boolean:no"},
         {"success without a value", kAXErrorSuccess, nullptr, 0, "absent"},
         {"no value", kAXErrorNoValue, nullptr, -25212, "absent"},
         {"a value stored although the call failed", kAXErrorCannotComplete,
@@ -184,12 +187,29 @@ TEST_F(MacosPlatform, PassesNamesExactlyAndRefusesWhatThePlatformWouldRefuse) {
                                    }));
 }
 
-TEST_F(MacosPlatform, AsksWhetherTrustedWithoutAnythingElse) {
-    fake_apple::setTrusted(false);
-    EXPECT_FALSE(platform::isProcessTrusted());
-    fake_apple::setTrusted(true);
-    EXPECT_TRUE(platform::isProcessTrusted());
-    EXPECT_EQ(fake_apple::calls(), (std::vector<std::string>{"is trusted", "is trusted"}));
+// Trusted only with both permissions: accessibility, and posting events (without which every
+// click would be dropped silently). Nothing else is asked, and nothing asks the user.
+TEST_F(MacosPlatform, TrustedOnlyWithAccessibilityAndEventPosting) {
+    struct Case {
+        bool accessibility;
+        bool postEvents;
+        bool trusted;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {true, true, true, {"is trusted", "may post events"}},
+        {true, false, false, {"is trusted", "may post events"}},
+        {false, true, false, {"is trusted"}},
+        {false, false, false, {"is trusted"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.accessibility) + " " + std::to_string(c.postEvents));
+        fake_apple::reset();
+        fake_apple::setTrusted(c.accessibility);
+        fake_apple::setMayPostEvents(c.postEvents);
+        EXPECT_EQ(platform::isProcessTrusted(), c.trusted);
+        EXPECT_EQ(fake_apple::calls(), c.calls);
+    }
 }
 
 TEST_F(MacosPlatform, PostsEventsAsCreatedAtTheHidTap) {

@@ -21,6 +21,8 @@ typedef const void* CFTypeRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
 typedef const struct __CFString* CFStringRef;
 typedef const struct __CFArray* CFArrayRef;
+// https://developer.apple.com/documentation/corefoundation/cfboolean.md
+typedef const struct __CFBoolean* CFBooleanRef;
 
 typedef struct {
     CFIndex location;
@@ -78,6 +80,12 @@ CFIndex CFArrayGetCount(CFArrayRef theArray);
 // https://developer.apple.com/tutorials/data/documentation/corefoundation/cfarraygetvalueatindex(_:_:).md
 // The item follows the Get rule: borrowed from the array.
 const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
+
+// https://developer.apple.com/documentation/corefoundation/cfbooleangettypeid().md
+CFTypeID CFBooleanGetTypeID(void);
+// https://developer.apple.com/tutorials/data/documentation/corefoundation/cfbooleangetvalue(_:).md
+// "Returns the value of a CFBoolean object as a standard C type Boolean."
+Boolean CFBooleanGetValue(CFBooleanRef boolean);
 
 #ifdef __cplusplus
 }

@@ -95,6 +95,10 @@ CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseTyp
 CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown);
 // https://developer.apple.com/tutorials/data/documentation/coregraphics/cgevent/post(tap:).md
 void CGEventPost(CGEventTapLocation tap, CGEventRef event);
+// https://developer.apple.com/documentation/coregraphics/cgpreflightposteventaccess().md
+// (macOS 10.15+) Whether this process may post events; never asks the user. Without that
+// access, posted events are dropped without a word.
+bool CGPreflightPostEventAccess(void);
 
 #ifdef __cplusplus
 }
