@@ -96,6 +96,8 @@ Reply requestFor(Request request, const ObjectRef& target) {
         case Request::description: return getProperty(target, "Description");
         case Request::position:
         case Request::size: return getScreenExtents(target);
+        case Request::selected: return call(target, linux_desktop::kAccessibleInterface, "GetState");
+        case Request::frontmost: return call(target, linux_desktop::kAccessibleInterface, "GetChildren");
     }
     return Reply{kFailure, {}, nullptr};
 }
@@ -215,6 +217,24 @@ std::optional<std::vector<std::string>> readStrings(DBusMessage* message) {
     return strings;
 }
 
+// Whether a state set, au (bit n of the set is bit n % 32 of word n / 32), holds a state.
+std::optional<bool> readState(DBusMessage* message, AtspiStateType state) {
+    DBusMessageIter iter;
+    DBusMessageIter array;
+    if (!dbus_message_has_signature(message, "au") || !dbus_message_iter_init(message, &iter)) {
+        return std::nullopt;
+    }
+    dbus_message_iter_recurse(&iter, &array);
+    const auto number = static_cast<unsigned>(state);
+    for (unsigned word = 0; dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_UINT32; ++word) {
+        dbus_uint32_t bits = 0;
+        dbus_message_iter_get_basic(&array, &bits);
+        if (word == number / 32) return (bits >> (number % 32) & 1u) != 0;
+        dbus_message_iter_next(&array);
+    }
+    return false;
+}
+
 std::optional<bool> readBool(DBusMessage* message) {
     dbus_bool_t value = FALSE;
     if (!dbus_message_has_signature(message, "b") ||
@@ -269,6 +289,14 @@ AttributeResult convert(Request request, DBusMessage* message, const ObjectRef& 
             return extents ? stored(Size{double(extents->width), double(extents->height)})
                            : malformed();
         }
+        case Request::selected: {
+            const auto selected = readState(message, ATSPI_STATE_SELECTED);
+            return selected ? stored(*selected) : malformed();
+        }
+        case Request::frontmost: {
+            auto objects = readObjects(message);
+            return objects ? stored(elementsOf(std::move(*objects), asked)) : malformed();
+        }
     }
     return malformed();
 }
@@ -300,6 +328,21 @@ ElementList windowsAmong(ElementList children) {
         if (role && linux_desktop::isWindowRole(*role)) windows.push_back(std::move(child));
     }
     return windows;
+}
+
+// Whether one of an application's top-level windows is the active one: one state request per
+// window, up to the first that is. A window that vanished meanwhile is not active; a request
+// that fails otherwise makes the answer unknown (its code, nothing stored).
+AttributeResult anyActive(ElementList windows) {
+    for (const auto& window : windows) {
+        const Reply reply = call(objectOf(window), linux_desktop::kAccessibleInterface, "GetState");
+        if (reply.code == kInvalidElement) continue;
+        if (reply.code != kSuccess) return {reply.code, Absent{}};
+        const auto active = readState(reply.message.get(), ATSPI_STATE_ACTIVE);
+        if (!active) return {kFailure, Absent{}};
+        if (*active) return {kSuccess, true};
+    }
+    return {kSuccess, false};
 }
 
 // ---- Applications ---------------------------------------------------------------------------
@@ -380,8 +423,9 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
     const auto mapping = linux_desktop::mappingFor(attribute);
     if (!mapping) return {kAttributeUnsupported, Absent{}};
     const Request request = mapping->request;
-    // Only the application element lists windows, as on macOS.
-    if (request == Request::windows && object.path != linux_desktop::kApplicationRootPath) {
+    // Only the application element lists windows and is frontmost or not, as on macOS.
+    if ((request == Request::windows || request == Request::frontmost) &&
+        object.path != linux_desktop::kApplicationRootPath) {
         return {kAttributeUnsupported, Absent{}};
     }
     if (mapping->interface != nullptr) {
@@ -397,6 +441,9 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
     AttributeResult result = convert(request, reply.message.get(), object);
     if (request == Request::windows && result.code == kSuccess) {
         result.value = windowsAmong(std::move(std::get<ElementList>(result.value)));
+    }
+    if (request == Request::frontmost && result.code == kSuccess) {
+        return anyActive(std::move(std::get<ElementList>(result.value)));
     }
     return result;
 }

@@ -16,6 +16,12 @@
 //                           (x, y) as a Point
 //   "AXSize"         2      the same: (width, height) as a Size. Without a Component interface
 //                           both read Absent with kAttributeUnsupported
+//   "AXSelected"     1      Accessible.GetState: whether the state set holds "selected", as a
+//                           boolean (a row that a click selected)
+//   "AXFrontmost"    1 + n  application element only: Accessible.GetChildren, then
+//                           Accessible.GetState of each child until one holds "active" (the
+//                           window with the keyboard focus): true when one does. Any other
+//                           element: not supported.
 //   anything else    0      Absent with kAttributeUnsupported
 //
 // Interfaces are asked for before they are used because GTK's bridge answers a call of an
@@ -107,6 +113,8 @@ constexpr std::array kAttributes{
     AttributeRow{"AXDescription", {Request::description, nullptr, false}},
     AttributeRow{"AXPosition", {Request::position, kComponentInterface, false}},
     AttributeRow{"AXSize", {Request::size, kComponentInterface, false}},
+    AttributeRow{"AXSelected", {Request::selected, nullptr, false}},
+    AttributeRow{"AXFrontmost", {Request::frontmost, nullptr, false}},
 };
 
 struct RoleRow {

@@ -22,6 +22,9 @@ enum class Request {
     description,  // the Accessible Description property
     position,     // Component.GetExtents in screen coordinates: x, y
     size,         // Component.GetExtents in screen coordinates: width, height
+    selected,     // Accessible.GetState: the "selected" state
+    frontmost,    // Accessible.GetChildren, then Accessible.GetState of each child until one
+                  // holds the "active" state
 };
 
 inline constexpr const char* kTextInterface = "org.a11y.atspi.Text";

@@ -202,6 +202,31 @@ TEST_F(CoveredExchange, AnotherWindowOverRunStopsTheRunAfterTheRowClick) {
     EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready", "select RelayTransportProbe"}));
 }
 
+// ---- The wrong script never runs ------------------------------------------------------------------
+
+// Another script is selected before each of these runs: a Run click while the relay script's row
+// is not selected would run it, and the stand-in would log "run <that script>".
+
+TEST_F(Exchange, ARowScrolledHalfOutOfTheListIsNeverClicked) {
+    launch({"--probe-scrolled-half-out", "--selected", "Script00000"});
+    // The row reports its whole frame, its middle above the list's view.
+    const auto rectangles = widgetRectangles(standIn);
+    ASSERT_TRUE(rectangles.contains("row") && rectangles.contains("list"));
+    EXPECT_LT(rectangles.at("row")[1] + rectangles.at("row")[3] / 2, rectangles.at("list")[1]);
+    EXPECT_GT(rectangles.at("row")[1] + rectangles.at("row")[3], rectangles.at("list")[1]);
+    standin::setCommandId(standIn, "cmd-1");
+    expectFailure(run("cmd-1"), "RelayTransportProbe is not visible in the Scripts inspector");
+    EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready"}));
+}
+
+TEST_F(Exchange, ARowThatTakesNoSelectionNeverLeadsToRun) {
+    launch({"--probe-takes-no-selection", "--selected", "AutoSaveBackup"});
+    standin::setCommandId(standIn, "cmd-1");
+    expectFailure(run("cmd-1"), "CorelDRAW is not in front at the Scripts inspector");
+    // The row was clicked (nothing logs a click that selects nothing), Run never.
+    EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready"}));
+}
+
 // ---- Runs at once ------------------------------------------------------------------------------
 
 // Two hosts' runs, "cmd-1" and then "cmd-12" `gap` later, each told to the stand-in just before

@@ -80,14 +80,23 @@ def parse_arguments(argv):
                         help="list this many scripts (RelayTransportProbe third) instead of five")
     parser.add_argument("--command-queue", action="store_true",
                         help="the command file holds one id per line; the n-th Run answers the n-th")
+    parser.add_argument("--selected", metavar="SCRIPT",
+                        help="this script's row is selected from the start (a Run click with no "
+                             "other selection made runs it)")
+    parser.add_argument("--probe-scrolled-half-out", action="store_true",
+                        help="list 30 scripts and scroll the list until RelayTransportProbe's row "
+                             "lies three fifths above the list's view, its middle outside it")
+    parser.add_argument("--probe-takes-no-selection", action="store_true",
+                        help="a click on RelayTransportProbe's row does not select it")
     parser.add_argument("--cover", metavar="RECTANGLE",
                         help='show only a plain window at "X Y WIDTH HEIGHT" (screen pixels)')
     return parser.parse_args(argv)
 
 
 def script_names(options):
-    if options.rows > 0:
-        names = ["Script%05d" % number for number in range(options.rows)]
+    rows = 30 if options.probe_scrolled_half_out and options.rows == 0 else options.rows
+    if rows > 0:
+        names = ["Script%05d" % number for number in range(rows)]
         if len(names) >= 3:
             names[2] = PROBE
         else:
@@ -185,6 +194,8 @@ class StandIn:
             box.pack_start(entry, True, True, 0)
             self.rename_entry = entry
         row.add(box)
+        if name == PROBE and self.options.probe_takes_no_selection:
+            row.set_selectable(False)
         return row
 
     def on_row_selected(self, _list, row):
@@ -283,8 +294,13 @@ class StandIn:
 
     def start(self):
         self.inspector.show_all()
-        # Showing the list selects its first row; nothing is selected until a click.
+        # Showing the list selects its first row; nothing is selected until a click, or the row
+        # asked for is.
         self.list.unselect_all()
+        if self.options.selected is not None:
+            for row in self.list.get_children():
+                if row.script_name == self.options.selected:
+                    self.list.select_row(row)
         self.list.connect("row-selected", self.on_row_selected)
         if self.rename_entry is not None:
             self.inspector.set_focus(self.rename_entry)
@@ -292,9 +308,30 @@ class StandIn:
             self.open_alert(self.options.alert_at_start)
         GLib.timeout_add(20, self.announce_when_ready)
 
+    def scroll_probe_half_out(self):
+        """Scrolls the list until three fifths of the probe's row lie above its view; True once
+        the list shows it so."""
+        for row in self.list.get_children():
+            if row.script_name != PROBE:
+                continue
+            allocation = row.get_allocation()
+            if allocation.height <= 1:
+                return False
+            wanted = allocation.y + allocation.height * 3 // 5
+            adjustment = self.scroller.get_vadjustment()
+            if adjustment.get_upper() - adjustment.get_page_size() < wanted:
+                return False
+            if adjustment.get_value() != wanted:
+                adjustment.set_value(wanted)
+                return False
+            return True
+        return False
+
     def announce_when_ready(self):
         wanted = {"inspector"} | ({"alert"} if self.alerts else set())
         if not wanted <= self.mapped or not registered_on_accessibility_bus():
+            return True
+        if self.options.probe_scrolled_half_out and not self.scroll_probe_half_out():
             return True
         if self.options.geometry_file:
             write_atomically(self.options.geometry_file, self.geometry())
