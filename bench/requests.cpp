@@ -35,6 +35,8 @@ std::int64_t impliedRequests(const Shape& shape) {
 
     // Open-alert refusal: "AXWindows", then "AXDescription" of each window; none is an alert.
     const std::int64_t refusal = 1 + windows;
+    // After the activation: the application's "AXFrontmost".
+    const std::int64_t frontmost = 1;
 
     // Locate: "AXWindows", then each window in turn.
     // Tool window: its walk (T + 2 elements); the roles of the window and of the scroll area,
@@ -51,16 +53,18 @@ std::int64_t impliedRequests(const Shape& shape) {
 
     // Rename test: the row's walk (row, cell) and both roles.
     const std::int64_t renameTest = 2 + 2;
-    // Geometry: row position and size, list position, window position and size.
-    const std::int64_t geometry = 5;
+    // Geometry: row position and size, list position, window position and size, list size.
+    const std::int64_t geometry = 6;
     // A look at the row click point, then one at the Run click point.
     const std::int64_t looks = 2;
+    // Between the clicks: the row's "AXSelected".
+    const std::int64_t selected = 1;
     // First poll: the answer is open, first among the windows: "AXWindows", its description,
     // its walk (window, text, button), three roles, the one static text's "AXValue".
     const std::int64_t poll = 1 + 1 + 3 + 3 + 1;
     // Dismissal: the alert's walk, three roles, the OK button's title, "AXPress".
     const std::int64_t dismissal = 3 + 3 + 1 + 1;
-    return refusal + locate + renameTest + geometry + looks + poll + dismissal;
+    return refusal + frontmost + locate + renameTest + geometry + looks + selected + poll + dismissal;
 }
 
 struct Counted {
@@ -112,7 +116,7 @@ int main(int argc, char** argv) {
         rows.push_back({"2 requests",
                         "whole run, " + std::to_string(shape.elements) + " elements (R=" + std::to_string(shape.rows) +
                             " rows, T=" + std::to_string(shape.buttons) + " tool buttons)",
-                        std::to_string(counted.requests) + " counted, " + std::to_string(implied) + " = 10R+4T+50",
+                        std::to_string(counted.requests) + " counted, " + std::to_string(implied) + " = 10R+4T+53",
                         "equal", bench::verdict(equal)});
     }
     bench::appendRows(rowsFile, rows);
