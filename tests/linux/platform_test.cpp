@@ -102,6 +102,13 @@ std::size_t openSockets() {
 // its socket.
 const std::vector<std::string> kNoDirectConnection{"XDG_RUNTIME_DIR=/dev/null/none"};
 
+// A yes-or-no answer: the boolean of a successful request, nothing otherwise.
+std::optional<bool> yesOrNo(const platform::AttributeResult& result) {
+    const bool* yes = std::get_if<bool>(&result.value);
+    if (result.code != platform::kSuccess || yes == nullptr) return std::nullopt;
+    return *yes;
+}
+
 class StandInTest : public ::testing::Test {
 protected:
     // Starts the stand-in, with these "NAME=value" changes to its environment, and makes its
@@ -229,8 +236,9 @@ TEST_F(StandInTest, AttributesThatAreNotTextOrNotSupported) {
     };
     const Case cases[] = {
         {"AXValue", platform::kSuccess, true},  // a row has no Text interface
-        {"AXSelected", platform::kAttributeUnsupported, false},
+        {"AXFocused", platform::kAttributeUnsupported, false},
         {"AXWindows", platform::kAttributeUnsupported, false},  // only the application lists them
+        {"AXFrontmost", platform::kAttributeUnsupported, false},  // only the application is
         {"", platform::kAttributeUnsupported, false},
     };
     for (const auto& c : cases) {
@@ -398,9 +406,13 @@ TEST_F(StandInTest, ClickInTheRowSelectsItAndRunOpensTheAnswer) {
     const auto rowAt = position(row);
     const auto rowSize = size(row);
     ASSERT_TRUE(rowAt && rowSize);
+    // The row's state set answers "AXSelected": no before the click, yes after it.
+    const auto selected = [&] { return yesOrNo(platform::copyAttributeValue(row, "AXSelected")); };
+    EXPECT_EQ(selected(), std::optional(false));
     // Fractions land in the pixel that holds them.
     ASSERT_TRUE(click({rowAt->x + 60.75, rowAt->y + rowSize->height / 2 + 0.5}));
     ASSERT_TRUE(standin::waitForEvent(standIn, "select RelayTransportProbe"));
+    EXPECT_TRUE(eventually([&] { return selected() == std::optional(true); }));
 
     const Element window = inspector();
     const auto list = find(window, "AXScrollArea");
@@ -420,6 +432,28 @@ TEST_F(StandInTest, ClickInTheRowSelectsItAndRunOpensTheAnswer) {
     ASSERT_TRUE(message);
     EXPECT_EQ(text(*message, "AXValue"), standin::readFile(standIn.answerFile).value_or("?"));
     EXPECT_EQ(text(*message, "AXValue").rfind("TALVO_RELAY_BEGIN_cmd-7\n", 0), 0u);
+}
+
+// "AXFrontmost" of the application: whether one of its windows is the active one. Activation
+// gives the stand-in's inspector the keyboard focus; another application's activation takes it.
+TEST_F(StandInTest, FrontmostFollowsTheActiveWindow) {
+    launch();
+    const auto frontmost = [&] { return yesOrNo(platform::copyAttributeValue(root, "AXFrontmost")); };
+    platform::activate(application);
+    EXPECT_TRUE(eventually([&] { return frontmost() == std::optional(true); }));
+
+    auto cover = standin::start({"--cover", "900 700 100 100"});
+    ASSERT_TRUE(cover);
+    std::vector<platform::Application> others;
+    EXPECT_TRUE(eventually([&] {
+        others = platform::runningApplications("tessary-test-cover");
+        return !others.empty();
+    }));
+    if (!others.empty()) {
+        platform::activate(others.front());
+        EXPECT_TRUE(eventually([&] { return frontmost() == std::optional(false); }));
+    }
+    standin::stop(*cover);
 }
 
 TEST_F(StandInTest, EscapeAfterActivationReachesTheRenameFieldAndClosesIt) {
