@@ -9,6 +9,19 @@ namespace tessary {
 namespace {
 
 constexpr std::size_t kReportedCharacters = 300;
+constexpr int kClosedLooks = 10;
+constexpr std::uint32_t kBetweenClosedLooks = 100000;
+
+// After an OK press that timed out: whether the alert is gone all the same, looked for the way
+// the open-alert check looks, up to 10 times, 100 ms apart. A host told that the run failed
+// would retry it and have its command run twice.
+bool alertClosedAfterAll(const platform::Element& root) {
+    for (int look = 0; look < kClosedLooks; ++look) {
+        if (look > 0) traced::sleepMicroseconds(kBetweenClosedLooks);
+        if (!target::alertText(root)) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -24,7 +37,9 @@ void handOff(const Run& run, const target::AlertMatch& response) {
     if (const auto error = traced::writeFileAtomically(run.resultPath, response.text)) {
         fail("cannot write host result: " + *error);
     }
-    target::dismissAlert(run.root, response.window);
+    if (!target::dismissAlert(response.window) && !alertClosedAfterAll(run.root)) {
+        fail("cannot dismiss CorelDRAW response");
+    }
     const std::string line = run.resultPath + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);

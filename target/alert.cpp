@@ -11,18 +11,6 @@ namespace target {
 namespace {
 
 constexpr std::string_view kAlertDescription = "\u8B66\u544A";  // 警告
-constexpr int kClosedLooks = 10;
-constexpr std::uint32_t kBetweenClosedLooks = 100000;
-
-// Whether the alert is gone after a press that timed out: a host told that the run failed would
-// retry it and have its command run twice.
-bool closedAfterAll(const platform::Element& root) {
-    for (int look = 0; look < kClosedLooks; ++look) {
-        if (look > 0) traced::sleepMicroseconds(kBetweenClosedLooks);
-        if (!alertText(root)) return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -46,15 +34,16 @@ std::optional<AlertMatch> alertText(const platform::Element& root) {
     return std::nullopt;
 }
 
-void dismissAlert(const platform::Element& root, const platform::Element& window) {
+bool dismissAlert(const platform::Element& window) {
     for (const platform::Element& element : ax::descendants(window)) {
         if (!ax::stringEquals(element, "AXRole", "AXButton")) continue;
         if (!ax::stringEquals(element, "AXTitle", "OK")) continue;
         const std::int32_t code = traced::performAction(element, "AXPress");
-        if (code == platform::kSuccess) return;
-        if (code == platform::kCannotComplete && closedAfterAll(root)) return;
+        if (code == platform::kSuccess) return true;
+        if (code == platform::kCannotComplete) return false;
         tessary::fail("cannot dismiss CorelDRAW response");
     }
+    return true;
 }
 
 }  // namespace target

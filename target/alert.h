@@ -22,10 +22,9 @@ std::optional<AlertMatch> alertText(const platform::Element& root);
 
 // Presses the first button titled "OK" in walk order below the alert window, once. Returns
 // without pressing anything when there is none; ends the run with "cannot dismiss CorelDRAW
-// response" when the press is refused. Does not wait for the alert to close, with one
-// exception: a press that timed out (kCannotComplete) may still have happened, so the
-// application's windows are looked at again the way `alertText` looks for an open alert, up to
-// 10 times, 100 ms apart; none open means the alert was dismissed.
-void dismissAlert(const platform::Element& root, const platform::Element& window);
+// response" when the press is refused. Does not wait for the alert to close. False when the
+// press timed out (kCannotComplete): it may still have happened, and the caller looks whether
+// the alert is gone.
+[[nodiscard]] bool dismissAlert(const platform::Element& window);
 
 }  // namespace target
