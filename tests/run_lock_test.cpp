@@ -130,7 +130,19 @@ TEST(RunLock, AFileThatCannotBeHadSafelyIsSkipped) {
          },
          me + 1},
     };
-    for (const Case& c : cases) {
+    // The user's own file, but open to others in some way: another user could hold it (a read is
+    // all flock needs) and keep every run waiting.
+    std::vector<Case> opened(std::begin(cases), std::end(cases));
+    for (const mode_t mode : {0640, 0604, 0620, 0602, 0610, 0601, 0644, 0666}) {
+        opened.push_back({"a file that others may use",
+                          [mode](const std::string& directory) {
+                              const std::string file = directory + "/tessary.lock";
+                              close(open(file.c_str(), O_WRONLY | O_CREAT, 0600));
+                              return chmod(file.c_str(), mode) == 0 ? file : std::string();
+                          },
+                          me});
+    }
+    for (const Case& c : opened) {
         SCOPED_TRACE(c.what);
         const std::string path = c.plant(scratchDirectory());
         ASSERT_FALSE(path.empty());

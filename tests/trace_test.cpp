@@ -358,6 +358,31 @@ TEST(Trace, OnlyAnAbsolutePathToARegularFileGetsATrace) {
     }
 }
 
+// A trace file that another user made (in a shared directory, say) is not written to: nothing of
+// the run reaches it, and the run is the same as without a trace. Only root can hand a file to
+// another user, so the unprivileged pass checks the same with a file it cannot write.
+TEST(Trace, AFileOfAnotherUserGetsNoTrace) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/trace";
+    std::FILE* planted = std::fopen(path.c_str(), "w");
+    ASSERT_NE(planted, nullptr);
+    std::fputs("planted\n", planted);
+    std::fclose(planted);
+    // Writable by everyone, so that only its owner can keep the trace out.
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+    } else {
+        ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    }
+    const std::string result = directory + "/result";
+    const Outcome outcome = runWithTrace(corelDesktop(relayAnswer("1")), {"1", result}, path);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.out, result + "\n");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(readFile(path), "planted\n");
+}
+
 TEST(Trace, AFileIsMadeForItsOwnerAloneAndAppendedTo) {
     const std::string directory = scratchDirectory();
     const std::string path = directory + "/trace";

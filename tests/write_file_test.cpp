@@ -10,11 +10,15 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <ostream>
 #include <random>
 #include <string>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -119,8 +123,7 @@ TEST_P(WriteFile, ANewFileHasTheRightsOfAnyNewFile) {
     const std::string path = directory + "/result";
     for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}, mode_t{0}}) {
         SCOPED_TRACE(mask);
-        put(path, "old");
-        ::chmod(path.c_str(), 0604);  // the old file's rights are not carried over
+        ::unlink(path.c_str());
         const mode_t previous = ::umask(mask);
         const auto error = write(path, "new");
         ::umask(previous);
@@ -128,6 +131,85 @@ TEST_P(WriteFile, ANewFileHasTheRightsOfAnyNewFile) {
         struct stat info {};
         ASSERT_EQ(::stat(path.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+    }
+}
+
+// A replaced file keeps its permission bits whatever the umask: a private answer (a path made
+// 0600 by mktemp) stays private. A link passes on the bits of the regular file it points to.
+TEST_P(WriteFile, AReplacedFileKeepsItsPermissionBits) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    const std::string target = directory + "/target";
+    struct Case {
+        mode_t old;
+        mode_t mask;
+        bool throughLink;
+    };
+    const Case cases[] = {{0600, 022, false}, {0604, 077, false}, {0640, 0, false}, {0666, 022, false},
+                          {0400, 022, false}, {0600, 022, true},  {0644, 077, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.old) + (c.throughLink ? " through a link" : ""));
+        ::unlink(path.c_str());
+        ::unlink(target.c_str());
+        put(c.throughLink ? target : path, "old");
+        ASSERT_EQ(::chmod((c.throughLink ? target : path).c_str(), c.old), 0);
+        if (c.throughLink) {
+            ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+        }
+        const mode_t previous = ::umask(c.mask);
+        const auto error = write(path, "new");
+        ::umask(previous);
+        EXPECT_EQ(error, std::nullopt);
+        struct stat info {};
+        ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 07777, c.old);
+        EXPECT_EQ(readFile(path), "new");
+    }
+}
+
+// Only a regular file is replaced: a FIFO, a socket, a device or a directory at the path stays
+// exactly where it is (the same node), and the write reports what stands there.
+TEST_P(WriteFile, WhatIsNoRegularFileIsNeverReplaced) {
+    const std::string directory = scratchDirectory();
+    struct Case {
+        const char* what;
+        std::function<bool(const std::string&)> make;
+        std::string description;
+    };
+    const std::vector<Case> cases{
+        {"a FIFO", [](const std::string& p) { return ::mkfifo(p.c_str(), 0600) == 0; }, "not a regular file: a FIFO"},
+        {"a socket",
+         [](const std::string& p) {
+             const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             std::strncpy(address.sun_path, p.c_str(), sizeof address.sun_path - 1);
+             const bool bound = ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+             ::close(s);
+             return bound;
+         },
+         "not a regular file: a socket"},
+        {"a directory", [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; }, "not a regular file: a directory"},
+        // A copy of /dev/null (character device 1,3): only root may make one.
+        {"a character device", [](const std::string& p) { return ::mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+         "not a regular file: a character device"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = directory + "/" + c.what;
+        if (!c.make(path)) {
+            ASSERT_NE(::geteuid(), 0u) << "root could not make " << c.what;
+            continue;  // a device node needs root; the unprivileged pass has no such node
+        }
+        struct stat before {};
+        ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+        EXPECT_EQ(write(path, "new"), c.description);
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        for (const std::string& name : listDirectory(directory)) EXPECT_FALSE(isAuxiliary(name)) << name;
     }
 }
 
@@ -321,7 +403,7 @@ TEST_P(WriteFile, EveryFailureIsDescribedAndChangesNothing) {
     put(directory + "/file", "old");
     const ErrorCase cases[] = {
         {"a missing directory", "/missing/result", std::strerror(ENOENT)},
-        {"a path that names a directory", "/dir", std::strerror(EISDIR)},
+        {"a path that names a directory", "/dir", "not a regular file: a directory"},
         {"a path below a file", "/file/result", std::strerror(ENOTDIR)},
         {"a name too long", "/" + std::string(300, 'n'), std::strerror(ENAMETOOLONG)},
     };

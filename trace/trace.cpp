@@ -96,8 +96,9 @@ void closeFile() {
 
 // The trace file, opened for appending, or -1. It is never one of the standard streams' numbers
 // (a process started with one of them closed would otherwise write its output into the trace),
-// never inherited, never followed through a symbolic link, and only a regular file: a FIFO or a
-// device could block the run or reach a terminal.
+// never inherited, never followed through a symbolic link, only a regular file (a FIFO or a
+// device could block the run or reach a terminal), and only one of our own: a file that another
+// user made in a shared directory would receive the arguments and the alert text.
 int openTraceFile(const char* path) {
     int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600);
     if (fd < 0) return -1;
@@ -108,7 +109,7 @@ int openTraceFile(const char* path) {
         fd = moved;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
         ::close(fd);
         return -1;
     }

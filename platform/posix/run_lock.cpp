@@ -35,8 +35,11 @@ bool holdLockAt(const std::string& path, uid_t owner) {
     // not make flock give up, which only LOCK_NB does.
     const int descriptor = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
     if (descriptor < 0) return false;
+    // Ours alone: a lock file that others may open could be held by them (flock needs no more
+    // than a read) and block every run for ever.
     struct stat status {};
-    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != owner) {
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != owner ||
+        (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
         close(descriptor);
         return false;
     }

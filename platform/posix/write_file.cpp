@@ -1,9 +1,14 @@
 // The atomic result write, shared by every implementation on a POSIX file system.
 //
+// Only a regular file (or a symbolic link, which is replaced itself) is ever replaced: a device,
+// a FIFO, a socket or a directory at the path is left alone and reported, since a host that
+// passed /dev/null by mistake must not lose the system's /dev/null.
+//
 // The text goes to an auxiliary file in the path's directory (so on the same file system), with
-// the rights of any new file (0666 less the umask), is flushed to stable storage and then
-// renamed over the path in one step: a reader of the path sees the earlier state or the whole
-// new text, never a part.
+// the rights of the regular file it replaces (a private file stays private) or, for a new path,
+// those of any new file (0666 less the umask), is flushed to stable storage and then renamed
+// over the path in one step: a reader of the path sees the earlier state or the whole new text,
+// never a part.
 //
 // Where the system offers unnamed files (Linux O_TMPFILE), the auxiliary file has no name while
 // the text is written and flushed, so a run killed at any of those moments, even by SIGKILL,
@@ -18,6 +23,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__APPLE__)
 #include <sys/random.h>  // getentropy
@@ -45,6 +51,35 @@ std::string auxiliaryPath(const std::string& directory, const std::string& name)
     return (directory == "/" ? "" : directory) + "/.tessary-" + name + ".tmp";
 }
 
+// What stands at the path: whether it may be replaced, and the permission bits the new file
+// takes over. A symbolic link is replaced as it is; it passes on the bits of the regular file it
+// points to, if any. Anything that cannot be looked at is left to the write, which reports it.
+struct Standing {
+    std::optional<std::string> refusal;
+    std::optional<mode_t> mode;
+};
+
+Standing standingAt(const std::string& path) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) return {};
+    if (S_ISREG(status.st_mode)) return {std::nullopt, status.st_mode & 0777};
+    if (S_ISLNK(status.st_mode)) {
+        if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) return {std::nullopt, status.st_mode & 0777};
+        return {};
+    }
+    const char* kind = S_ISDIR(status.st_mode)    ? "a directory"
+                       : S_ISCHR(status.st_mode)  ? "a character device"
+                       : S_ISBLK(status.st_mode)  ? "a block device"
+                       : S_ISFIFO(status.st_mode) ? "a FIFO"
+                       : S_ISSOCK(status.st_mode) ? "a socket"
+                                                  : "a file of another kind";
+    return {std::string("not a regular file: ") + kind, std::nullopt};
+}
+
+// Gives the auxiliary file the permission bits of the file it replaces (fchmod is not subject to
+// the umask); a new path keeps the rights it was created with.
+bool takeOverMode(int fd, std::optional<mode_t> mode) { return !mode || ::fchmod(fd, *mode) == 0; }
+
 bool writeAll(int fd, std::string_view text) {
     while (!text.empty()) {
         const ssize_t written = ::write(fd, text.data(), text.size());
@@ -68,7 +103,7 @@ void flushDirectory(const std::string& directory) {
 }
 
 std::optional<std::string> writeNamed(const std::string& path, const std::string& directory, std::string_view text,
-                                      NameSource names, Flush flush) {
+                                      std::optional<mode_t> mode, NameSource names, Flush flush) {
     std::string auxiliary;
     int fd = -1;
     for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
@@ -82,7 +117,7 @@ std::optional<std::string> writeNamed(const std::string& path, const std::string
     if (fd < 0) return describe(EEXIST);
 
     int error = 0;
-    if (!writeAll(fd, text) || !flush(fd)) error = errno;
+    if (!takeOverMode(fd, mode) || !writeAll(fd, text) || !flush(fd)) error = errno;
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error == 0 && ::rename(auxiliary.c_str(), path.c_str()) != 0) error = errno;
     if (error != 0) {
@@ -121,14 +156,14 @@ std::optional<std::string> linkUnnamed(int fd, const std::string& directory, Nam
 }
 
 UnnamedResult writeUnnamed(const std::string& path, const std::string& directory, std::string_view text,
-                           NameSource names, Flush flush) {
+                           std::optional<mode_t> mode, NameSource names, Flush flush) {
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) {
         // EISDIR: a kernel without O_TMPFILE; EOPNOTSUPP or EINVAL: a file system without it.
         if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return refused();
         return failed(errno);
     }
-    if (!writeAll(fd, text) || !flush(fd)) {
+    if (!takeOverMode(fd, mode) || !writeAll(fd, text) || !flush(fd)) {
         const int error = errno;
         ::close(fd);
         return failed(error);
@@ -185,15 +220,17 @@ std::optional<std::string> randomName() {
 std::optional<std::string> writeAtomically(const std::string& path, std::string_view text, Auxiliary auxiliary,
                                            NameSource names, Flush flush) {
     const std::string directory = directoryOf(path);
+    const Standing standing = standingAt(path);
+    if (standing.refusal) return standing.refusal;
 #ifdef O_TMPFILE
     if (auxiliary == Auxiliary::unnamedFirst) {
-        UnnamedResult result = writeUnnamed(path, directory, text, names, flush);
+        UnnamedResult result = writeUnnamed(path, directory, text, standing.mode, names, flush);
         if (!result.refused) return std::move(result.error);
     }
 #else
     (void)auxiliary;
 #endif
-    return writeNamed(path, directory, text, names, flush);
+    return writeNamed(path, directory, text, standing.mode, names, flush);
 }
 
 }  // namespace file_internal
