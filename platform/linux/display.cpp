@@ -6,8 +6,12 @@
 #include <X11/extensions/Xext.h>
 
 #include <array>
+#include <cerrno>
+#include <csetjmp>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace platform::linux_desktop {
 namespace {
@@ -21,11 +25,19 @@ bool broken = false;
 // A protocol error (a window that vanished between two requests, say) fails that request only.
 int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
 
+// Set while the display is being opened: a connection that breaks then abandons the opening.
+sigjmp_buf openingAbandoned;
+volatile sig_atomic_t opening = 0;
+
 // Xlib's default handlers print to standard error and end the process; these mark the
 // connection as broken instead. Later requests on it are dropped by Xlib, and `xDisplay`
-// answers nullptr from then on, so no further event can be created.
+// answers nullptr from then on, so no further event can be created. While the display is being
+// opened no exit handler can be set on it yet, and returning here would let Xlib end the process
+// without a word: the opening is abandoned instead (Xlib's documented way out of this handler is
+// not to return), and the display it was building is never touched again.
 int noteBrokenConnection(Display*) {
     broken = true;
+    if (opening != 0) siglongjmp(openingAbandoned, 1);
     return 0;
 }
 
@@ -44,22 +56,29 @@ void shutDownDeadlineSocket(int) {
 
 // While the display is being opened, its socket is not known yet: it is one of the descriptors
 // that the process opens meanwhile (the tool runs on one thread, and opening the display is all
-// it does then). The descriptors below kDescriptorLimit that were open before are noted; when
-// the time-out passes, every other one is shut down (which fails harmlessly for one that is no
-// socket). Descriptors are handed out lowest first, so the display's lies far below the limit.
-constexpr int kDescriptorLimit = 1024;
-std::array<bool, kDescriptorLimit> openBeforeOpening{};
+// it does then). Descriptors are handed out lowest first, so the new ones are among the lowest
+// numbers that were free before, however many descriptors the host left open below them: those
+// are noted, and when the time-out passes each is shut down (which fails harmlessly for one that
+// is no socket or was never opened). Opening a display opens a few descriptors at most.
+constexpr std::size_t kWatchedDescriptors = 16;
+std::array<int, kWatchedDescriptors> freeBeforeOpening{};
+std::size_t watchedDescriptors = 0;
 
-void noteOpenDescriptors() {
-    for (int descriptor = 0; descriptor < kDescriptorLimit; ++descriptor) {
-        openBeforeOpening[static_cast<std::size_t>(descriptor)] = fcntl(descriptor, F_GETFD) != -1;
+void noteFreeDescriptors() {
+    rlimit limit{};
+    const rlim_t highest = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                               ? limit.rlim_cur
+                               : rlim_t{1} << 20;
+    watchedDescriptors = 0;
+    for (rlim_t descriptor = 0; descriptor < highest && watchedDescriptors < kWatchedDescriptors; ++descriptor) {
+        if (fcntl(static_cast<int>(descriptor), F_GETFD) == -1 && errno == EBADF) {
+            freeBeforeOpening[watchedDescriptors++] = static_cast<int>(descriptor);
+        }
     }
 }
 
 void shutDownNewDescriptors(int) {
-    for (int descriptor = 0; descriptor < kDescriptorLimit; ++descriptor) {
-        if (!openBeforeOpening[static_cast<std::size_t>(descriptor)]) shutdown(descriptor, SHUT_RDWR);
-    }
+    for (std::size_t i = 0; i < watchedDescriptors; ++i) shutdown(freeBeforeOpening[i], SHUT_RDWR);
 }
 
 // How often the alarm comes again after the time-out while the display is being opened: Xlib
@@ -67,22 +86,56 @@ void shutDownNewDescriptors(int) {
 // queue of the server's ends only when a signal interrupts it.
 constexpr std::chrono::milliseconds kOpeningRepeat{100};
 
-// Opens the display and checks for XTEST, both within the request time-out. Mostly the wait is
-// for the answer to the connection set-up, which Xlib does not count as a broken connection:
-// XOpenDisplay then answers nullptr. XOpenDisplay's own few requests after the set-up are the
-// one wait that ends less quietly: no exit handler can be set on a display not yet returned, so
-// a server that stops in that moment makes Xlib end the process (status 1, nothing printed).
+// Standard error goes to /dev/null while it lives: Xlib prints its connection messages
+// ("Authorization required, ...") there, and the tool's standard error holds its one line only.
+struct QuietStandardError {
+    int saved = -1;
+    QuietStandardError() {
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0) return;
+        saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        if (saved >= 0 && dup2(null, STDERR_FILENO) < 0) {
+            close(saved);
+            saved = -1;
+        }
+        close(null);
+    }
+    ~QuietStandardError() {
+        if (saved < 0) return;
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+};
+
+// Opens the display and checks for XTEST, both within the request time-out, with standard error
+// quiet. Mostly the wait is for the answer to the connection set-up, which Xlib does not count as
+// a broken connection: XOpenDisplay then answers nullptr. A connection that breaks during the
+// requests that follow the set-up (XOpenDisplay's own, or the XTEST query) abandons the opening:
+// no display, and the broken one is never handed to Xlib again, not even to close it.
 Display* openDisplay() {
-    noteOpenDescriptors();
+    const QuietStandardError quiet;
+    noteFreeDescriptors();
     const ScopedAlarm alarm(kRequestTimeout, shutDownNewDescriptors, kOpeningRepeat);
+    if (sigsetjmp(openingAbandoned, 1) != 0) {
+        opening = 0;
+        return nullptr;
+    }
+    opening = 1;
     Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) return nullptr;
-    XSetIOErrorExitHandler(display, keepProcessAfterBrokenConnection, nullptr);
-    int eventBase = 0;
-    int errorBase = 0;
-    int major = 0;
-    int minor = 0;
-    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor) || broken) {
+    bool hasXTest = false;
+    if (display != nullptr) {
+        XSetIOErrorExitHandler(display, keepProcessAfterBrokenConnection, nullptr);
+        int eventBase = 0;
+        int errorBase = 0;
+        int major = 0;
+        int minor = 0;
+        hasXTest = XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor) != 0;
+    }
+    opening = 0;
+    if (display == nullptr || broken) return nullptr;
+    if (!hasXTest) {
         XCloseDisplay(display);
         return nullptr;
     }
