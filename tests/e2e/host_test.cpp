@@ -122,6 +122,8 @@ HostRun runTessary(const Start& host, const std::vector<std::string>& arguments)
             for (int fd = open("/dev/null", O_RDONLY); fd >= 0 && fd < host.openUpTo; fd = open("/dev/null", O_RDONLY)) {
             }
             if (fcntl(host.openUpTo, F_GETFD) == -1) _exit(125);
+            // And every one of them stays open in the tool: none closes on exec.
+            for (int fd = STDERR_FILENO + 1; fd <= host.openUpTo; ++fd) fcntl(fd, F_SETFD, 0);
         }
         execve(argvPointers[0], argvPointers.data(), environmentPointers.data());
         _exit(127);
