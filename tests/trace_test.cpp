@@ -1,6 +1,9 @@
 // The trace file of TESSARY_TRACE: its line format read back by a reader of its own, its
 // correspondence with what the fake desktop saw, and that it changes nothing the host sees.
 #include <gtest/gtest.h>
+#include <functional>
+#include <chrono>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -70,7 +73,8 @@ TEST(TraceFormat, NumbersReadBackExactly) {
     const struct {
         double value;
         std::string written;
-    } doubles[] = {{110, "110"}, {12.5, "12.5"}, {-0.25, "-0.25"}, {0.1, "0.1"}, {1e300, "1e+300"}};
+    } doubles[] = {{110, "110"},          {12.5, "12.5"},           {-0.25, "-0.25"}, {0.1, "0.1"}, {1e300, "1e+300"},
+                   {0.1 + 0.2, "0.30000000000000004"}, {1234567.5, "1234567.5"}};
     for (const auto& c : doubles) {
         std::string out;
         trace::appendDouble(out, c.value);
@@ -462,6 +466,170 @@ TEST(Trace, RunsAppendingToOneFileNeverMixWithinALine) {
     for (const auto& [pid, events] : eventsByRun) {
         EXPECT_EQ(events.front(), "start");
         EXPECT_EQ(events.back(), "end");
+    }
+}
+
+// ---- What each field records ---------------------------------------------------------------
+
+// A FIFO gets no trace and never holds the run up: with no reader the run ends as usual (a run
+// that blocked would be ended by the alarm, a signal), and a reader receives nothing.
+TEST(Trace, AFifoNeverHoldsTheRunUpAndReceivesNothing) {
+    const std::string directory = scratchDirectory();
+    const std::string fifo = directory + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Outcome alone = runWithTrace(corelDesktop(relayAnswer("1")), {"1", directory + "/r1"}, fifo, [] { alarm(10); });
+    EXPECT_EQ(alone.status, 0);
+    EXPECT_EQ(alone.err, "");
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const Outcome read = runWithTrace(corelDesktop(relayAnswer("1")), {"1", directory + "/r2"}, fifo, [] { alarm(10); });
+    EXPECT_EQ(read.status, 0);
+    char buffer[64];
+    EXPECT_LE(::read(reader, buffer, sizeof buffer), 0);
+    close(reader);
+}
+
+double millisecondsOf(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+
+// `took` is how long each event itself lasted and `<ms>` when it began: a request made to take
+// 50 ms shows it, the others do not, and no event begins before the one before it has ended.
+TEST(Trace, TookIsEachEventsOwnDurationAndMsItsStart) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/trace";
+    constexpr int kSlow = 20;  // the 20th request: a role read of the locate
+    runWithTrace(corelDesktop(relayAnswer("1")), {"1", directory + "/result"}, path,
+                 [] { fake::beforeRequest(kSlow, [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); }); });
+    const std::vector<TraceLine> lines = readTrace(path);
+    ASSERT_GT(lines.size(), 30u);
+    int requests = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const TraceLine& line = lines[i];
+        const bool request = line.event == "get" || line.event == "press" || line.event == "owner-at";
+        if (request) ++requests;
+        const auto took = line.value("took");
+        if (took && request) {
+            SCOPED_TRACE("request " + std::to_string(requests) + ": " + line.event);
+            if (requests == kSlow) {
+                EXPECT_GE(millisecondsOf(*took), 50.0);
+            } else {
+                EXPECT_LT(millisecondsOf(*took), 50.0);
+            }
+        }
+        if (i + 1 < lines.size() && took) {
+            EXPECT_LE(millisecondsOf(line.milliseconds) + millisecondsOf(*took),
+                      millisecondsOf(lines[i + 1].milliseconds) + 0.002)
+                << line.event << " then " << lines[i + 1].event;
+        }
+    }
+}
+
+// Every element reference that arrives gets a new number, greater than every number before it,
+// even when the platform hands out an address it handed out before (the fake desktop gives a
+// node the same address each time).
+TEST(Trace, EveryArrivingElementGetsANewNumber) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/trace";
+    runWithTrace(corelDesktop(relayAnswer("1")), {"1", directory + "/result"}, path);
+    long highest = 0;
+    int arrivals = 0;
+    for (const TraceLine& line : readTrace(path)) {
+        if (line.event != "get" && line.event != "application-element") continue;
+        const std::string value = line.event == "get" ? line.value("value").value_or("") : line.value("element").value_or("");
+        if (line.event == "get" && line.value("kind") != "list" && line.value("kind") != "element") continue;
+        for (std::size_t at = value.find('#'); at != std::string::npos; at = value.find('#', at + 1)) {
+            const long number = std::strtol(value.c_str() + at + 1, nullptr, 10);
+            EXPECT_GT(number, highest) << line.event << " " << value;
+            highest = std::max(highest, number);
+            ++arrivals;
+        }
+    }
+    EXPECT_GT(arrivals, 20);
+}
+
+// A value of a kind the tool never reads is written as `other`, and an action's code as the
+// platform answered it: here a press that timed out and still closed the alert.
+TEST(Trace, OtherValuesAndAPressThatTimedOutAreWrittenAsAnswered) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/trace";
+    fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+    desktop.script->okPressResult = platform::kCannotComplete;
+    desktop.script->okPressActsAnyway = true;
+    // The application's AXFrontmost (request 3) answers a number.
+    const Outcome outcome = runWithTrace(std::move(desktop), {"1", directory + "/result"}, path,
+                                         [] { fake::answerRequest(3, fake::Number{1}); });
+    EXPECT_EQ(outcome.status, 0);
+    const std::vector<TraceLine> lines = readTrace(path);
+    const std::vector<TraceLine> gets = eventsOf(lines, {"get"});
+    ASSERT_GE(gets.size(), 3u);
+    EXPECT_EQ(gets[2].value("attribute"), "AXFrontmost");
+    EXPECT_EQ(gets[2].value("kind"), "other");
+    EXPECT_EQ(gets[2].value("value"), std::nullopt);
+    const std::vector<TraceLine> presses = eventsOf(lines, {"press"});
+    ASSERT_EQ(presses.size(), 1u);
+    EXPECT_EQ(presses[0].value("code"), "-25204");
+}
+
+// The look's occupant and process, the lock's outcome and each key event's direction, as they
+// were: a window of another process at the row, a row off the display, a platform that cannot
+// tell, a lock that cannot be had, and the rename's Escape.
+TEST(Trace, LooksLocksAndKeysAreWrittenAsTheyWere) {
+    struct Case {
+        const char* what;
+        std::function<fake::Desktop()> desktop;
+        std::vector<std::string> looks;  // occupant and pid of each owner-at line
+        std::string lock;
+        std::vector<std::string> keys;   // "down=" of each key event posted
+    };
+    const Case cases[] = {
+        {"covered",
+         [] {
+             fake::Desktop d = corelDesktop(relayAnswer("1"));
+             d.frontWindows = {{777, platform::Point{80, 140}, platform::Size{100, 40}}};
+             return d;
+         },
+         {"process 777"}, "yes", {}},
+        {"off the display",
+         [] {
+             fake::Desktop d = corelDesktop(relayAnswer("1"));
+             d.display = platform::Size{100, 1080};
+             return d;
+         },
+         {"nothing -"}, "yes", {}},
+        {"unknown",
+         [] {
+             fake::Desktop d = corelDesktop(relayAnswer("1"));
+             d.ownerUnknown = true;
+             return d;
+         },
+         {"unknown -", "unknown -"}, "yes", {}},
+        {"no lock",
+         [] {
+             fake::Desktop d = corelDesktop(relayAnswer("1"));
+             d.lockFails = true;
+             return d;
+         },
+         {"process 4242", "process 4242"}, "no", {}},
+        {"rename", [] { return renamingDesktop(); }, {"process 4242", "process 4242"}, "yes", {"yes", "no"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string directory = scratchDirectory();
+        const std::string path = directory + "/trace";
+        runWithTrace(c.desktop(), {"1", directory + "/result"}, path);
+        const std::vector<TraceLine> lines = readTrace(path);
+        std::vector<std::string> looks;
+        for (const TraceLine& line : eventsOf(lines, {"owner-at"})) {
+            looks.push_back(line.value("occupant").value_or("?") + " " + line.value("pid").value_or("-"));
+        }
+        EXPECT_EQ(looks, c.looks);
+        const std::vector<TraceLine> locks = eventsOf(lines, {"run-lock"});
+        ASSERT_EQ(locks.size(), 1u);
+        EXPECT_EQ(locks[0].value("held"), c.lock);
+        std::vector<std::string> keys;
+        for (const TraceLine& line : eventsOf(lines, {"post"})) {
+            if (line.value("kind") == "key") keys.push_back(line.value("down").value_or("?"));
+        }
+        EXPECT_EQ(keys, c.keys);
     }
 }
 

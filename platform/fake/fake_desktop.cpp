@@ -1,6 +1,7 @@
 #include "platform/fake/fake_desktop.h"
 
 #include <charconv>
+#include <fcntl.h>
 #include <map>
 
 namespace fake {
@@ -482,6 +483,9 @@ void releaseEvent(void* reference) noexcept {
 
 bool isProcessTrusted() {
     fake::note("trust");
+    if (const std::string& path = fake::state().desktop.openedAtTrust; !path.empty()) {
+        (void)::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);  // kept open
+    }
     return fake::state().desktop.trusted;
 }
 
@@ -511,7 +515,7 @@ PointOwner ownerAt(Point point) {
 
 bool holdRunLock() {
     fake::note("lock");
-    return true;
+    return !fake::state().desktop.lockFails;
 }
 
 void activate(const Application& application) {

@@ -122,6 +122,11 @@ struct Desktop {
     std::int64_t frontmost = 0;
     // Activation requests are refused without a word: the frontmost application stays.
     bool refuseActivation = false;
+    // The run lock cannot be had: taking it answers false.
+    bool lockFails = false;
+    // A file that the trust check opens for appending and keeps open to the end of the process,
+    // as a real platform opens its connections: a descriptor of the run's own. "": none.
+    std::string openedAtTrust;
     // The label of the row selected before the run, or "". A row's "AXSelected" answers whether
     // it is the selected one, unless the row gives the attribute itself.
     std::string selected;
