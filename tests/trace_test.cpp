@@ -18,6 +18,7 @@
 #include "support/child_run.h"
 #include "support/desktops.h"
 #include "support/trace_lines.h"
+#include "trace/trace.h"
 #include "trace/format.h"
 
 namespace {
@@ -631,6 +632,23 @@ TEST(Trace, LooksLocksAndKeysAreWrittenAsTheyWere) {
         }
         EXPECT_EQ(keys, c.keys);
     }
+}
+
+// The trace file is not handed on to a program that the run would start.
+TEST(Trace, AProgramStartedDuringTheRunDoesNotHoldTheTrace) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/trace";
+    const Outcome outcome = runInChild([&] {
+        setenv("TESSARY_TRACE", path.c_str(), 1);
+        const char* const argv[] = {"tessary"};
+        trace::start(1, argv);
+        execl("/bin/sh", "sh", "-c", "for f in /proc/self/fd/*; do readlink \"$f\"; done; true", static_cast<char*>(nullptr));
+        return 3;
+    });
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_NE(outcome.out, "");
+    EXPECT_EQ(outcome.out.find(path), std::string::npos) << outcome.out;
+    ASSERT_TRUE(readFile(path));
 }
 
 }  // namespace
