@@ -281,6 +281,7 @@ TEST_F(MacosPlatform, LooksAtTheDisplaysThenAtTheSystemWideHitTest) {
         AXError pidCode;
         std::string owner;  // "process <pid>", "nothing" or "unknown"
         std::vector<std::string> calls;
+        pid_t pid = 777;    // what AXUIElementGetPid answers for "hit"
     };
     const Case cases[] = {
         {"another process's window", kCGErrorSuccess, 1, kAXErrorSuccess, true, kAXErrorSuccess, "process 777", kHitTestAndPid},
@@ -295,13 +296,18 @@ TEST_F(MacosPlatform, LooksAtTheDisplaysThenAtTheSystemWideHitTest) {
         {"success without an element", kCGErrorSuccess, 1, kAXErrorSuccess, false, kAXErrorSuccess, "unknown", kHitTest},
         {"the element has no process", kCGErrorSuccess, 1, kAXErrorSuccess, true, kAXErrorInvalidUIElement, "unknown",
          kHitTestAndPid},
+        // No process has the id 0 (or a negative one): the answer tells nothing.
+        {"the hit test reports process 0", kCGErrorSuccess, 1, kAXErrorSuccess, true, kAXErrorSuccess, "unknown",
+         kHitTestAndPid, 0},
+        {"the hit test reports process -1", kCGErrorSuccess, 1, kAXErrorSuccess, true, kAXErrorSuccess, "unknown",
+         kHitTestAndPid, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fake_apple::reset();
         fake_apple::answerDisplays(c.displaysCode, c.displays);
         fake_apple::answerElementAt(c.hitCode, c.element ? fake_apple::element("hit") : nullptr);
-        fake_apple::answerPid("hit", c.pidCode, 777);
+        fake_apple::answerPid("hit", c.pidCode, c.pid);
         const platform::PointOwner owner = platform::ownerAt({-1280.75, 310.25});
         const std::string described = owner.occupant == platform::Occupant::process
                                           ? "process " + std::to_string(owner.processId)
