@@ -4,6 +4,7 @@
 #include "process.h"
 #include "stall.h"
 
+#include "platform/linux/alarm.h"
 #include "platform/linux/bus.h"
 #include "platform/platform.h"
 
@@ -15,6 +16,8 @@
 #include "platform/linux/display.h"  // after gtest, as Xlib is
 
 #include <csignal>
+#include <fcntl.h>
+#include <pthread.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +27,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -716,6 +720,194 @@ TEST(BoundedWaits, HelloAndTheSessionBusQuestionEachEndAfterOneRequestTimeOut) {
     }
     // Resumed, the launcher answers the same question at once.
     EXPECT_EQ(accessibilityBusAddress(), address);
+}
+
+// The accessibility bus's sources in their order: the root window's property comes before the
+// session bus's question, so a stopped launcher costs nothing while the property names the bus.
+TEST(BusAddress, TheRootWindowIsAskedBeforeTheSessionBus) {
+    using namespace platform::linux_desktop;
+    ASSERT_NE(accessibilityBus(), nullptr);
+    const std::string address = accessibilityBusAddress();
+    ASSERT_TRUE(isLocalSocketAddress(address)) << address;
+    const char* sessionAddress = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    ASSERT_NE(sessionAddress, nullptr);
+    const PrivateConnection session = openPrivateConnection(sessionAddress);
+    ASSERT_TRUE(session && sayHello(session.get()));
+    const stall::Stopped launcher(ownerOf(session.get(), "org.a11y.Bus"));
+    ASSERT_GT(launcher.pid, 0);
+    std::string found;
+    const auto took = stall::timed("bus launcher stopped, root window names the bus", [&] { found = accessibilityBusAddress(); });
+    EXPECT_EQ(found, address);
+    EXPECT_LT(took, std::chrono::milliseconds(kRequestTimeoutMilliseconds / 2));
+}
+
+// An address of two entries whose listeners never accept, each queue full: the second connect
+// waits too, and the alarm that comes again after the time-out ends it, so the whole opening
+// costs one time-out.
+TEST(BoundedWaits, AnAddressOfTwoFullListenersCostsOneTimeOut) {
+    const std::string directory = std::filesystem::temp_directory_path() / ("tessary-two-" + std::to_string(getpid()));
+    std::filesystem::create_directories(directory);
+    {
+        const stall::SilentListener first(directory + "/first", true);
+        const stall::SilentListener second(directory + "/second", true);
+        ASSERT_TRUE(stall::queueFull(first.path) && stall::queueFull(second.path));
+        platform::linux_desktop::PrivateConnection opened;
+        const auto took = stall::timed("two full listeners", [&] {
+            opened = platform::linux_desktop::openPrivateConnection("unix:path=" + first.path + ";unix:path=" + second.path);
+        });
+        EXPECT_FALSE(opened);
+        expectOneTimeOut(took, "two full listeners");
+    }
+    std::filesystem::remove_all(directory);
+}
+
+// Nothing stays queued on the bus connection after a request: the bus's NameAcquired, which
+// arrives after Hello, is read and dropped with the answer.
+TEST(BusConnection, NoMessageStaysQueuedAfterARequestAndTheUniqueNameIsKnown) {
+    using namespace platform::linux_desktop;
+    DBusConnection* bus = accessibilityBus();
+    ASSERT_NE(bus, nullptr);
+    const char* name = dbus_bus_get_unique_name(bus);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name[0], ':');
+    const ObjectRef registry{kRegistryBusName, kApplicationRootPath, nullptr};
+    ASSERT_EQ(send(registry, newCall(registry, DBUS_INTERFACE_PEER, "Ping")).code, platform::kSuccess);
+    DBusMessage* queued = dbus_connection_pop_message(bus);
+    EXPECT_EQ(queued, nullptr) << (queued != nullptr ? dbus_message_get_member(queued) : "");
+    if (queued != nullptr) dbus_message_unref(queued);
+}
+
+// The session bus of $XDG_RUNTIME_DIR/bus is taken only from a socket of the user's own: another
+// user's socket there is never connected to. As root, the socket is handed to nobody.
+TEST(BusAddress, AnotherUsersSessionSocketIsNeverConnectedTo) {
+    using namespace platform::linux_desktop;
+    ASSERT_EQ(geteuid(), 0u) << "handing a socket to another user needs root";
+    const std::string runtime = std::filesystem::temp_directory_path() / ("tessary-runtime-" + std::to_string(getpid()));
+    std::filesystem::create_directories(runtime);
+    // Neither the environment nor the root window names the bus, and no session bus variable.
+    Display* display = xDisplay();
+    ASSERT_NE(display, nullptr);
+    XDeleteProperty(display, DefaultRootWindow(display), XInternAtom(display, "AT_SPI_BUS", False));
+    XSync(display, False);
+    unsetenv("AT_SPI_BUS_ADDRESS");
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    for (const bool ours : {false, true}) {
+        SCOPED_TRACE(ours ? "the user's own socket" : "another user's socket");
+        const stall::SilentListener listener(runtime + "/bus", false);
+        if (!ours) {
+            ASSERT_EQ(chown(listener.path.c_str(), 65534, 65534), 0);
+        }
+        EXPECT_EQ(accessibilityBusAddress(), "");
+        // Whether anyone connected: a connection waits in the listener's queue.
+        const int flags = fcntl(listener.listener, F_GETFL);
+        fcntl(listener.listener, F_SETFL, flags | O_NONBLOCK);
+        const int accepted = accept(listener.listener, nullptr, nullptr);
+        EXPECT_EQ(accepted >= 0, ours);
+        if (accepted >= 0) close(accepted);
+    }
+    std::filesystem::remove_all(runtime);
+}
+
+// The alarm that bounds a wait leaves the process as it found it: the handler, the timer and
+// the signal mask that were there before come back when it ends.
+TEST(ScopedAlarm, ThePreviousHandlerTimerAndMaskComeBack) {
+    using platform::linux_desktop::ScopedAlarm;
+    static volatile sig_atomic_t sentinelCalls = 0;
+    struct sigaction sentinel {};
+    sentinel.sa_handler = [](int) { sentinelCalls = sentinelCalls + 1; };
+    sigemptyset(&sentinel.sa_mask);
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGALRM, &sentinel, &before), 0);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGALRM);
+    sigset_t maskBefore;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &blocked, &maskBefore), 0);
+    {
+        const ScopedAlarm alarm(std::chrono::milliseconds(5000), [](int) {});
+        // Inside, SIGALRM is let through.
+        sigset_t inside;
+        pthread_sigmask(SIG_SETMASK, nullptr, &inside);
+        EXPECT_FALSE(sigismember(&inside, SIGALRM));
+    }
+    struct sigaction after {};
+    ASSERT_EQ(sigaction(SIGALRM, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, sentinel.sa_handler);
+    sigset_t maskAfter;
+    pthread_sigmask(SIG_SETMASK, nullptr, &maskAfter);
+    EXPECT_TRUE(sigismember(&maskAfter, SIGALRM));
+    itimerval timer{};
+    getitimer(ITIMER_REAL, &timer);
+    EXPECT_EQ(timer.it_value.tv_sec, 0);
+    EXPECT_EQ(timer.it_value.tv_usec, 0);
+    pthread_sigmask(SIG_SETMASK, &maskBefore, nullptr);
+    sigaction(SIGALRM, &before, nullptr);
+}
+
+// ---- The look at a point: which windows count ------------------------------------------------
+
+// Windows of made-up processes, made by the test on the private desktop's display: a look
+// counts only what is viewable, a window's border is part of it, and a point off the screen
+// lies on nothing, even where a window reaches beyond the screen's edge.
+class LookAt : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NE(display, nullptr); }
+    void TearDown() override {
+        for (const Window window : windows) XDestroyWindow(display, window);
+        XSync(display, False);
+        XCloseDisplay(display);
+    }
+    Window window(long pid, int x, int y, int width, int height, int border, bool mapped) {
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = True;
+        const Window made = XCreateWindow(display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
+                                          static_cast<unsigned>(height), static_cast<unsigned>(border), CopyFromParent,
+                                          InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+        const unsigned long id = static_cast<unsigned long>(pid);
+        XChangeProperty(display, made, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&id), 1);
+        if (mapped) XMapRaised(display, made);
+        XSync(display, False);
+        windows.push_back(made);
+        return made;
+    }
+    static std::string owner(platform::Point point) {
+        const platform::PointOwner found = platform::ownerAt(point);
+        switch (found.occupant) {
+            case platform::Occupant::process: return "process " + std::to_string(found.processId);
+            case platform::Occupant::nothing: return "nothing";
+            case platform::Occupant::unknown: return "unknown";
+        }
+        return "?";
+    }
+
+    Display* display = XOpenDisplay(nullptr);
+    std::vector<Window> windows;
+};
+
+TEST_F(LookAt, AWindowThatIsNotViewableTakesNoClick) {
+    window(555, 100, 100, 300, 200, 0, true);
+    window(777, 150, 150, 100, 50, 0, false);  // over the other, never mapped
+    EXPECT_TRUE(eventually([&] { return owner({160, 160}) == "process 555"; })) << owner({160, 160});
+}
+
+TEST_F(LookAt, AWindowsBorderIsPartOfIt) {
+    window(555, 100, 100, 300, 200, 0, true);
+    // Its inner area starts at (210, 210); its 10-pixel border covers (200..209, 200..209).
+    window(777, 200, 200, 50, 50, 10, true);
+    EXPECT_TRUE(eventually([&] { return owner({205, 205}) == "process 777"; })) << owner({205, 205});
+    EXPECT_EQ(owner({199, 199}), "process 555");
+}
+
+TEST_F(LookAt, APointOffTheScreenLiesOnNothingWhereAWindowReachesBeyondIt) {
+    window(555, -50, 100, 200, 100, 0, true);
+    EXPECT_TRUE(eventually([&] { return owner({20, 150}) == "process 555"; })) << owner({20, 150});
+    EXPECT_EQ(owner({-10, 150}), "nothing");
+    const int width = DisplayWidth(display, DefaultScreen(display));
+    window(777, width - 50, 300, 200, 100, 0, true);
+    EXPECT_TRUE(eventually([&] { return owner({width - 10.0, 350}) == "process 777"; }));
+    EXPECT_EQ(owner({width + 10.0, 350}), "nothing");
 }
 
 // The X server stopped: opening the display, and each X operation on a display already open,
