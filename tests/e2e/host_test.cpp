@@ -21,6 +21,7 @@
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <netinet/in.h>
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
@@ -56,6 +57,7 @@ struct Start {
     std::vector<std::string> environment;  // "NAME=value" set, "NAME" removed
     std::optional<rlim_t> fileSizeLimit;   // ulimit -f, in bytes
     int openUpTo = -1;                     // descriptors 3..openUpTo left open (on /dev/null)
+    bool alarmBlocked = false;             // SIGALRM blocked, as the tool inherits its mask
 };
 
 // A host that changes only the environment.
@@ -124,6 +126,12 @@ HostRun runTessary(const Start& host, const std::vector<std::string>& arguments)
             if (fcntl(host.openUpTo, F_GETFD) == -1) _exit(125);
             // And every one of them stays open in the tool: none closes on exec.
             for (int fd = STDERR_FILENO + 1; fd <= host.openUpTo; ++fd) fcntl(fd, F_SETFD, 0);
+        }
+        if (host.alarmBlocked) {
+            sigset_t alarm;
+            sigemptyset(&alarm);
+            sigaddset(&alarm, SIGALRM);
+            sigprocmask(SIG_BLOCK, &alarm, nullptr);
         }
         execve(argvPointers[0], argvPointers.data(), environmentPointers.data());
         _exit(127);
@@ -206,6 +214,64 @@ TEST_F(Host, AThousandOpenDescriptorsStillBoundTheWaitForAStoppedXServer) {
         run = runTessary({{"TMPDIR=" + directory}, std::nullopt, 1023}, {"cmd-1", directory + "/result"});
     }
     expectOneLine(run, "macOS accessibility permission is missing");
+}
+
+TEST_F(Host, SigalrmBlockedByTheHostStillBoundsTheWaitForAStoppedXServer) {
+    const pid_t server = stall::xServerProcess();
+    ASSERT_GT(server, 0);
+    const std::string directory = scratch();
+    Start host = withEnvironment({"TMPDIR=" + directory});
+    host.alarmBlocked = true;
+    HostRun run;
+    {
+        const stall::ResumedAtEnd resumed{server};
+        const stall::Stopped stopped(server);
+        run = runTessary(host, {"cmd-1", directory + "/result"});
+    }
+    expectOneLine(run, "macOS accessibility permission is missing");
+}
+
+// A display number whose two addresses both listen and never accept, each with a full queue, so
+// that connecting to either waits: its socket in /tmp/.X11-unix, and the TCP port on the loopback
+// interface that Xlib tries when the socket fails. The first wait ends at the time-out, the
+// second at the alarm that comes again soon after, so the whole opening costs one time-out.
+TEST_F(Host, ADisplayWhoseTwoAddressesNeverAcceptCostsOneTimeOut) {
+    int number = -1;
+    int tcpListener = -1;
+    int tcpWaiting = -1;
+    for (int candidate = 900; candidate < 1000 && number < 0; ++candidate) {
+        if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(candidate))) continue;
+        const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(6000 + candidate));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 && listen(s, 0) == 0) {
+            // The one place in the queue taken: the next connection waits.
+            tcpWaiting = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (connect(tcpWaiting, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+                number = candidate;
+                tcpListener = s;
+                break;
+            }
+            close(tcpWaiting);
+        }
+        close(s);
+    }
+    ASSERT_GE(number, 0) << "no free display number";
+    std::filesystem::create_directories("/tmp/.X11-unix");
+    HostRun run;
+    {
+        const stall::SilentListener fileSocket("/tmp/.X11-unix/X" + std::to_string(number), true);
+        ASSERT_TRUE(stall::queueFull(fileSocket.path));
+        const std::string directory = scratch();
+        run = runTessary(withEnvironment({"TMPDIR=" + directory, "DISPLAY=:" + std::to_string(number)}),
+                         {"cmd-1", directory + "/result"});
+    }
+    close(tcpWaiting);
+    close(tcpListener);
+    expectOneLine(run, "macOS accessibility permission is missing");
+    EXPECT_GE(run.took, 5500ms);
 }
 
 // A display of its own that relays to the private desktop's X server: it passes on the
