@@ -18,6 +18,7 @@
 #include "support/child_run.h"
 #include "support/desktops.h"
 #include "support/trace_lines.h"
+#include "trace/reader.h"
 #include "trace/trace.h"
 #include "trace/format.h"
 
@@ -116,6 +117,24 @@ std::vector<TraceLine> readTrace(const std::string& path) {
     if (!lines) {
         ADD_FAILURE() << "the trace does not follow its format:\n" << *text;
         return {};
+    }
+    // The tool's own reader reads every line the writer wrote to the same values as this
+    // independent one: the round trip of the format.
+    const trace::ReadTrace read = trace::readTrace(*text);
+    EXPECT_EQ(read.error, std::nullopt);
+    EXPECT_EQ(read.lines.size(), lines->size());
+    for (std::size_t i = 0; i < std::min(read.lines.size(), lines->size()); ++i) {
+        const trace::RecordedLine& mine = read.lines[i];
+        const TraceLine& theirs = (*lines)[i];
+        EXPECT_EQ(mine.milliseconds, theirs.milliseconds);
+        EXPECT_EQ(mine.pid, theirs.pid);
+        EXPECT_EQ(mine.event, theirs.event);
+        EXPECT_EQ(mine.fields.size(), theirs.fields.size()) << mine.text;
+        for (std::size_t f = 0; f < std::min(mine.fields.size(), theirs.fields.size()); ++f) {
+            EXPECT_EQ(mine.fields[f].key, theirs.fields[f].first) << mine.text;
+            EXPECT_EQ(mine.fields[f].value, theirs.fields[f].second) << mine.text;
+            EXPECT_EQ(mine.fields[f].quoted, theirs.quoted[f]) << mine.text;
+        }
     }
     return *lines;
 }

@@ -19,10 +19,14 @@ void appendCodePointEscape(std::string& out, char32_t codePoint) {
     for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(codePoint >> shift) & 0xF]);
 }
 
+}  // namespace
+
+namespace {
+
 bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
-// The length of the valid UTF-8 sequence at the start of `text` and its code point, or 0 when
-// the first byte starts none.
+}  // namespace
+
 std::size_t sequenceAt(std::string_view text, char32_t& codePoint) {
     const auto lead = static_cast<unsigned char>(text[0]);
     std::size_t length = 0;
@@ -45,8 +49,6 @@ std::size_t sequenceAt(std::string_view text, char32_t& codePoint) {
     if (codePoint < minimum || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) return 0;
     return length;
 }
-
-}  // namespace
 
 void appendQuoted(std::string& out, std::string_view text) {
     out.push_back('"');

@@ -18,6 +18,10 @@ namespace trace {
 // undoing the escapes gives back the exact bytes.
 void appendQuoted(std::string& out, std::string_view text);
 
+// The length of the valid UTF-8 sequence at the start of `text` (not empty) and its code point,
+// or 0 when the first byte starts none (stray, truncated, overlong, surrogate, above U+10FFFF).
+std::size_t sequenceAt(std::string_view text, char32_t& codePoint);
+
 void appendInteger(std::string& out, std::int64_t value);
 
 // The shortest decimal form that reads back as the same double ("110", "12.5", "-0.25").

@@ -149,6 +149,7 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
     begin("write", at);
     appendQuoted(field("path"), path);
     appendInteger(field("bytes"), static_cast<std::int64_t>(text.size()));
+    appendQuoted(field("text"), text);
     if (error) {
         field("outcome").append("error");
         appendQuoted(field("error"), *error);

@@ -130,7 +130,7 @@ void start(int argc, const char* const* argv) {
     appendInteger(s.pid, ::getpid());
     enabled = true;
     begin("start", s.start);
-    field("version").append("1");
+    field("version").append(kVersionText);
     appendInteger(field("argc"), argc);
     for (int i = 0; i < argc; ++i) appendQuoted(field("arg"), argv[i] == nullptr ? "" : argv[i]);
     write();

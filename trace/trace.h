@@ -19,6 +19,12 @@
 
 namespace trace {
 
+// The version of the line format, written in every `start` line. It changes whenever a replay
+// of an older trace would read it differently: an event, a field or a value written otherwise.
+// 2: the `boolean` answer kind, and the written text in the `write` line.
+inline constexpr int kVersion = 2;
+inline constexpr const char* kVersionText = "2";
+
 // True from `start` to `finish` when the run writes a trace.
 extern bool enabled;
 

@@ -1,0 +1,248 @@
+#include "trace/reader.h"
+
+#include <charconv>
+
+#include "trace/format.h"
+
+namespace trace {
+namespace {
+
+bool isLower(char c) { return c >= 'a' && c <= 'z'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A lower-case word, or several joined by single hyphens: "get", "owner-at".
+std::size_t wordAt(std::string_view text) {
+    std::size_t i = 0;
+    while (true) {
+        const std::size_t start = i;
+        while (i < text.size() && isLower(text[i])) ++i;
+        if (i == start) return 0;
+        if (i + 1 < text.size() && text[i] == '-' && isLower(text[i + 1])) {
+            ++i;
+            continue;
+        }
+        return i;
+    }
+}
+
+std::optional<unsigned> hexOf(std::string_view digits) {
+    unsigned value = 0;
+    for (const char c : digits) {
+        value <<= 4;
+        if (isDigit(c)) {
+            value |= static_cast<unsigned>(c - '0');
+        } else if (c >= 'a' && c <= 'f') {
+            value |= static_cast<unsigned>(c - 'a' + 10);
+        } else {
+            return std::nullopt;  // the writer's hex digits are lower case
+        }
+    }
+    return value;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// A quoted text from its opening quotation mark: its bytes, and how much of `text` it took.
+// Only what the writer writes is read: no raw control byte, line break of any kind or invalid
+// UTF-8, and each escape for exactly what the writer escapes with it.
+std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, std::string& error) {
+    std::string out;
+    std::size_t i = 1;
+    while (i < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '"') {
+            used = i + 1;
+            return out;
+        }
+        if (byte == '\\') {
+            if (i + 1 >= text.size()) break;
+            const char kind = text[i + 1];
+            switch (kind) {
+                case '"': out.push_back('"'); i += 2; continue;
+                case '\\': out.push_back('\\'); i += 2; continue;
+                case 'n': out.push_back('\n'); i += 2; continue;
+                case 'r': out.push_back('\r'); i += 2; continue;
+                case 't': out.push_back('\t'); i += 2; continue;
+                case 'x': {
+                    const auto value = i + 4 <= text.size() ? hexOf(text.substr(i + 2, 2)) : std::nullopt;
+                    if (!value) {
+                        error = "a \\x escape without two lower-case hex digits";
+                        return std::nullopt;
+                    }
+                    // Only bytes that have no other way: controls, DEL, and bytes of 0x80 and above
+                    // (those that start no valid UTF-8 sequence where they stand).
+                    if ((*value >= 0x20 && *value < 0x7F) || *value == '\n' || *value == '\r' || *value == '\t') {
+                        error = "a \\x escape of a byte that is written otherwise";
+                        return std::nullopt;
+                    }
+                    out.push_back(static_cast<char>(*value));
+                    i += 4;
+                    continue;
+                }
+                case 'u': {
+                    const auto value = i + 6 <= text.size() ? hexOf(text.substr(i + 2, 4)) : std::nullopt;
+                    if (!value || !((*value >= 0x80 && *value <= 0x9F) || *value == 0x2028 || *value == 0x2029)) {
+                        error = "a \\u escape of a code point that is not written so";
+                        return std::nullopt;
+                    }
+                    appendUtf8(out, static_cast<char32_t>(*value));
+                    i += 6;
+                    continue;
+                }
+                default:
+                    error = std::string("an unknown escape \\") + kind;
+                    return std::nullopt;
+            }
+        }
+        if (byte < 0x20 || byte == 0x7F) {
+            error = "a control byte in a quoted text";
+            return std::nullopt;
+        }
+        if (byte < 0x80) {
+            out.push_back(static_cast<char>(byte));
+            ++i;
+            continue;
+        }
+        char32_t codePoint = 0;
+        const std::size_t length = sequenceAt(text.substr(i), codePoint);
+        if (length == 0 || codePoint <= 0x9F || codePoint == 0x2028 || codePoint == 0x2029) {
+            error = "a byte in a quoted text that is written escaped";
+            return std::nullopt;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    error = "a quoted text without its closing quotation mark";
+    return std::nullopt;
+}
+
+}  // namespace
+
+const Field* RecordedLine::field(std::string_view key) const {
+    for (const Field& f : fields) {
+        if (f.key == key) return &f;
+    }
+    return nullptr;
+}
+
+std::optional<std::int64_t> integerOf(std::string_view value) {
+    std::int64_t number = 0;
+    const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
+    if (error != std::errc{} || end != value.data() + value.size() || value.empty()) return std::nullopt;
+    return number;
+}
+
+std::optional<RecordedLine> readLine(std::string_view text, std::string& error) {
+    RecordedLine line;
+    line.text = std::string(text);
+    // <ms>: digits, a point, three digits.
+    std::size_t i = 0;
+    while (i < text.size() && isDigit(text[i])) ++i;
+    if (i == 0 || i + 4 > text.size() || text[i] != '.' || !isDigit(text[i + 1]) || !isDigit(text[i + 2]) ||
+        !isDigit(text[i + 3])) {
+        error = "no time in milliseconds with three decimals at its start";
+        return std::nullopt;
+    }
+    i += 4;
+    line.milliseconds = std::string(text.substr(0, i));
+    if (i >= text.size() || text[i] != ' ') {
+        error = "no blank after the time";
+        return std::nullopt;
+    }
+    ++i;
+    const std::size_t pidStart = i;
+    while (i < text.size() && isDigit(text[i])) ++i;
+    const auto pid = integerOf(text.substr(pidStart, i - pidStart));
+    if (!pid || i >= text.size() || text[i] != ' ') {
+        error = "no process id after the time";
+        return std::nullopt;
+    }
+    line.pid = *pid;
+    ++i;
+    const std::size_t eventLength = wordAt(text.substr(i));
+    if (eventLength == 0) {
+        error = "no event name";
+        return std::nullopt;
+    }
+    line.event = std::string(text.substr(i, eventLength));
+    i += eventLength;
+    while (i < text.size()) {
+        if (text[i] != ' ' || i + 1 >= text.size()) {
+            error = "fields are not separated by single blanks";
+            return std::nullopt;
+        }
+        ++i;
+        const std::size_t keyLength = wordAt(text.substr(i));
+        if (keyLength == 0 || i + keyLength >= text.size() || text[i + keyLength] != '=') {
+            error = "a field that is not key=value";
+            return std::nullopt;
+        }
+        Field field;
+        field.key = std::string(text.substr(i, keyLength));
+        i += keyLength + 1;
+        if (i < text.size() && text[i] == '"') {
+            std::size_t used = 0;
+            auto value = quotedAt(text.substr(i), used, error);
+            if (!value) return std::nullopt;
+            field.value = std::move(*value);
+            field.quoted = true;
+            i += used;
+        } else {
+            const std::size_t start = i;
+            while (i < text.size() && text[i] != ' ') {
+                const auto byte = static_cast<unsigned char>(text[i]);
+                if (byte == '"' || byte < 0x21 || byte >= 0x7F) {
+                    error = "a bare value with a byte that only a quoted text may hold";
+                    return std::nullopt;
+                }
+                ++i;
+            }
+            if (i == start) {
+                error = "an empty value";
+                return std::nullopt;
+            }
+            field.value = std::string(text.substr(start, i - start));
+        }
+        line.fields.push_back(std::move(field));
+    }
+    return line;
+}
+
+ReadTrace readTrace(std::string_view text) {
+    ReadTrace read;
+    std::size_t number = 0;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        ++number;
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) {
+            read.lines.clear();
+            read.error = "trace line " + std::to_string(number) + ": it has no line break (a run cut short?)";
+            return read;
+        }
+        std::string error;
+        auto line = readLine(text.substr(start, end - start), error);
+        if (!line) {
+            read.lines.clear();
+            read.error = "trace line " + std::to_string(number) + ": " + error;
+            return read;
+        }
+        line->number = number;
+        read.lines.push_back(std::move(*line));
+        start = end + 1;
+    }
+    return read;
+}
+
+}  // namespace trace
