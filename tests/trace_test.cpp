@@ -544,8 +544,8 @@ TEST(Trace, TookIsEachEventsOwnDurationAndMsItsStart) {
 }
 
 // Every element reference that arrives gets a new number, greater than every number before it,
-// even when the platform hands out an address it handed out before (the fake desktop gives a
-// node the same address each time).
+// even when the platform hands out an address that it freed before (the allocator reuses the
+// addresses of the fake desktop's released references).
 TEST(Trace, EveryArrivingElementGetsANewNumber) {
     const std::string directory = scratchDirectory();
     const std::string path = directory + "/trace";

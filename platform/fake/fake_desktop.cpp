@@ -89,24 +89,27 @@ std::string describe(const EventRef& e) {
     return std::string(down ? "mouse-down " : "mouse-up ") + format(e.position.x) + "," + format(e.position.y);
 }
 
-// An element handle carries its node's index, offset so that no handle is null (node -1 is an
-// element of no application), and in its upper half the install it belongs to. Handles
-// allocate nothing; `live` counts them, so a test still sees every handle that a run fails to
-// release.
+// Each element handle is a reference of its own, allocated as it is handed out, as macOS and
+// AT-SPI hand out a new reference each time an element arrives: a node read twice arrives as two
+// references, never as one renamed. It names its node (-1: an element of no application) and
+// the install it belongs to; `live` counts them, so a test still sees every handle that a run
+// fails to release.
+struct ElementRef {
+    std::uint32_t generation;
+    int node;
+};
+
 platform::Element handleTo(int node) {
     ++state().live;
-    const std::uintptr_t generation = state().generation;
-    return platform::Element(reinterpret_cast<void*>(generation << 32 | static_cast<std::uint32_t>(node + 2)));
+    return platform::Element(new ElementRef{state().generation, node});
 }
 
-int nodeAt(const void* reference) {
-    return static_cast<int>(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(reference))) - 2;
-}
+int nodeAt(const void* reference) { return reference != nullptr ? static_cast<const ElementRef*>(reference)->node : -1; }
 
 int nodeOf(const platform::Element& element) { return nodeAt(element.get()); }
 
 bool ofThisDesktop(const void* reference) {
-    return reinterpret_cast<std::uintptr_t>(reference) >> 32 == state().generation;
+    return reference != nullptr && static_cast<const ElementRef*>(reference)->generation == state().generation;
 }
 
 int labelled(std::string_view label) {
@@ -471,6 +474,7 @@ void releaseElement(void* reference) noexcept {
     auto& s = fake::state();
     --s.live;
     if (fake::ofThisDesktop(reference)) s.entries.push_back({fake::Entry::Kind::release, fake::nodeAt(reference), 0, {}});
+    delete static_cast<fake::ElementRef*>(reference);
 }
 
 void releaseApplication(void* reference) noexcept { delete static_cast<fake::ApplicationRef*>(reference); }
