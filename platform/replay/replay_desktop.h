@@ -1,0 +1,44 @@
+// The replay desktop: an implementation of the platform seam that serves one recorded run, read
+// from its trace. The n-th seam call must be the n-th recorded event of the run, the same
+// operation with the same arguments; it then answers what the trace recorded. It waits for
+// nothing (sleeps are virtual), touches no desktop, posts no input, writes no file and takes no
+// lock.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "trace/reader.h"
+
+namespace replay {
+
+// Where a run left its recording: the recorded event (from its event name on, as written) and
+// the call that the run made instead, as it would have been written.
+struct Divergence {
+    std::size_t line = 0;
+    std::string recorded;
+    std::string asked;
+};
+
+// Thrown by the seam call that is not the next recorded event, up through the run to the
+// replay's driver.
+struct Diverged {
+    Divergence divergence;
+};
+
+// Serves these events, in order: the lines of one run between its `start` and its `end`.
+void serve(std::vector<trace::RecordedLine> events);
+
+// The recorded events that no call has asked for yet.
+std::size_t remaining();
+// The next recorded event; only while `remaining()` is not 0.
+const trace::RecordedLine& next();
+
+// A recorded event as written from its event name on (without time and process id).
+std::string eventText(const trace::RecordedLine& line);
+
+// The texts that the run asked to write, in order.
+const std::vector<std::string>& written();
+
+}  // namespace replay
