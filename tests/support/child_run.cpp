@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -11,6 +13,12 @@
 #include <unistd.h>
 
 #include "main/run.h"
+
+extern char** environ;
+
+#ifdef TESSARY_REPLAY_EACH_RUN
+#include <gtest/gtest.h>
+#endif
 
 namespace {
 
@@ -82,16 +90,60 @@ std::vector<std::string> recordOf(const Outcome& outcome, std::initializer_list<
     return fake::linesOf(outcome.record, kinds);
 }
 
+#ifdef TESSARY_REPLAY_EACH_RUN
+namespace {
+
+// Replays a run's trace with tessary-replay: every run of the unit tests must replay, over the
+// replay desktop, to the end it had over the fake desktop. A failure names the run's report.
+void expectReplays(const std::string& trace, const std::vector<std::string>& arguments) {
+    const std::string report = trace + ".replay";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, report.c_str(), O_WRONLY | O_APPEND, 0600);
+    // Where the build tree cannot be reached (the unprivileged pass runs a copy), a copy of
+    // tessary-replay is named by TESSARY_REPLAY_BINARY.
+    const char* copied = std::getenv("TESSARY_REPLAY_BINARY");
+    std::string binary = copied != nullptr && *copied != '\0' ? copied : TESSARY_REPLAY;
+    std::string quiet = "--quiet";
+    std::string path = trace;
+    char* argv[] = {binary.data(), quiet.data(), path.data(), nullptr};
+    pid_t pid = -1;
+    int status = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) {
+        waitpid(pid, &status, 0);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    std::string command;
+    for (const std::string& argument : arguments) command += " " + argument;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the trace of tessary" << command << " does not replay:\n" << readFile(report).value_or("?");
+}
+
+}  // namespace
+#endif
+
 Outcome runTessary(fake::Desktop desktop, const std::vector<std::string>& arguments,
                    const std::function<void()>& prepare) {
-    return runInChild([&] {
+#ifdef TESSARY_REPLAY_EACH_RUN
+    // Each run is traced, unless its test traces it itself, and then replayed.
+    const std::string trace = scratchDirectory() + "/run.trace";
+#endif
+    Outcome outcome = runInChild([&] {
         fake::install(std::move(desktop));
+#ifdef TESSARY_REPLAY_EACH_RUN
+        setenv("TESSARY_TRACE", trace.c_str(), 1);
+#endif
         if (prepare) prepare();
         std::vector<const char*> argv{"tessary"};
         for (const std::string& argument : arguments) argv.push_back(argument.c_str());
         argv.push_back(nullptr);
         return tessary::runTool(static_cast<int>(argv.size() - 1), argv.data());
     });
+#ifdef TESSARY_REPLAY_EACH_RUN
+    if (std::filesystem::exists(trace)) expectReplays(trace, arguments);
+#endif
+    return outcome;
 }
 
 std::optional<std::string> readFile(const std::string& path) {
