@@ -127,6 +127,209 @@ std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, st
     return std::nullopt;
 }
 
+
+std::optional<double> doubleOf(std::string_view text) {
+    if (text.empty() || text.front() == '+') return std::nullopt;
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+bool isPair(std::string_view text) {
+    const auto comma = text.find(',');
+    return comma != std::string_view::npos && doubleOf(text.substr(0, comma)) && doubleOf(text.substr(comma + 1));
+}
+
+bool isMilliseconds(std::string_view text) {
+    const auto dot = text.find('.');
+    if (dot == std::string_view::npos || dot == 0 || text.size() - dot != 4) return false;
+    if (dot > 1 && text[0] == '0') return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i != dot && !isDigit(text[i])) return false;
+    }
+    return true;
+}
+
+bool isElement(std::string_view text) {
+    if (text.empty() || text.front() != '#') return false;
+    const auto value = integerOf(text.substr(1));
+    return value && *value >= 0;
+}
+
+// "[#4,#5]" (elements) or "[1,2]" (plain numbers), possibly empty.
+bool isList(std::string_view text, bool elements) {
+    if (text.size() < 2 || text.front() != '[' || text.back() != ']') return false;
+    std::string_view rest = text.substr(1, text.size() - 2);
+    if (rest.empty()) return true;
+    while (true) {
+        const auto comma = rest.find(',');
+        const std::string_view item = rest.substr(0, comma);
+        const auto number = integerOf(item);
+        if (elements ? !isElement(item) : !(number && *number >= 0)) return false;
+        if (comma == std::string_view::npos) return true;
+        rest.remove_prefix(comma + 1);
+    }
+}
+
+// The fields of one line's event, read in order against what the writer writes for it.
+struct Cursor {
+    const RecordedLine& line;
+    std::size_t next = 0;
+    std::optional<std::string> error;
+
+    const Field* peek() const { return next < line.fields.size() ? &line.fields[next] : nullptr; }
+    bool has(std::string_view key) const { return !error && peek() != nullptr && peek()->key == key; }
+    void bad(std::string_view key, std::string_view what) {
+        if (!error) error = std::string(key) + "= is not " + std::string(what);
+    }
+    // The next field, which must have this key and be quoted or bare as given.
+    const std::string* take(std::string_view key, bool quoted) {
+        if (error) return nullptr;
+        const Field* f = peek();
+        if (f == nullptr || f->key != key) {
+            error = "expected " + std::string(key) + "= " +
+                    (f == nullptr ? std::string("at the end of the line") : "where " + f->key + "= stands");
+            return nullptr;
+        }
+        if (f->quoted != quoted) {
+            error = std::string(key) + "= must be " + (quoted ? "a quoted text" : "a bare value");
+            return nullptr;
+        }
+        ++next;
+        return &f->value;
+    }
+    void text(std::string_view key) { take(key, true); }
+    void integer(std::string_view key) {
+        if (const auto* v = take(key, false); v && !integerOf(*v)) bad(key, "a decimal integer");
+    }
+    void count(std::string_view key) {
+        if (const auto* v = take(key, false); v && !(integerOf(*v) && *integerOf(*v) >= 0)) bad(key, "a number from 0");
+    }
+    void yesNo(std::string_view key) {
+        if (const auto* v = take(key, false); v && *v != "yes" && *v != "no") bad(key, "yes or no");
+    }
+    std::string word(std::string_view key, std::initializer_list<std::string_view> words) {
+        const auto* v = take(key, false);
+        if (v == nullptr) return {};
+        for (const std::string_view w : words) {
+            if (*v == w) return *v;
+        }
+        bad(key, "a known word");
+        return {};
+    }
+    void element(std::string_view key) {
+        if (const auto* v = take(key, false); v && !isElement(*v)) bad(key, "an element number");
+    }
+    void list(std::string_view key, bool elements) {
+        if (const auto* v = take(key, false); v && !isList(*v, elements)) {
+            bad(key, elements ? "a list of element numbers" : "a list of numbers");
+        }
+    }
+    void pair(std::string_view key) {
+        if (const auto* v = take(key, false); v && !isPair(*v)) bad(key, "a pair of numbers");
+    }
+    void took() {
+        if (const auto* v = take("took", false); v && !isMilliseconds(*v)) bad("took", "milliseconds");
+    }
+    void inputEvent() {
+        const std::string kind = word("kind", {"mouse", "key"});
+        if (kind == "mouse") {
+            word("type", {"down", "up"});
+            pair("point");
+            word("button", {"left"});
+        } else if (kind == "key") {
+            count("key");
+            yesNo("down");
+        }
+    }
+};
+
+// What the writer writes for each event, field by field: nothing less, nothing more.
+std::optional<std::string> checkFields(const RecordedLine& line) {
+    Cursor c{line, 0, std::nullopt};
+    const std::string& event = line.event;
+    if (event == "start") {
+        c.count("version");
+        const auto* argc = c.take("argc", false);
+        if (argc != nullptr && !integerOf(*argc)) c.bad("argc", "a decimal integer");
+        std::int64_t args = 0;
+        while (c.has("arg")) {
+            c.text("arg");
+            ++args;
+        }
+        if (!c.error && argc != nullptr && integerOf(*argc) != args) c.error = "argc= does not match the number of arg= fields";
+    } else if (event == "trust") {
+        c.yesNo("trusted");
+        c.took();
+    } else if (event == "applications") {
+        c.text("bundle");
+        c.list("found", false);
+        c.took();
+    } else if (event == "process-id") {
+        c.count("application");
+        c.integer("pid");
+        c.took();
+    } else if (event == "application-element") {
+        c.integer("pid");
+        c.element("element");
+        c.took();
+    } else if (event == "run-lock") {
+        c.yesNo("held");
+        c.took();
+    } else if (event == "activate") {
+        c.count("application");
+        c.took();
+    } else if (event == "get") {
+        c.element("element");
+        c.text("attribute");
+        c.integer("code");
+        const std::string kind = c.word("kind", {"absent", "text", "list", "element", "point", "size", "boolean", "other"});
+        if (kind == "text") c.text("value");
+        if (kind == "list") c.list("value", true);
+        if (kind == "element") c.element("value");
+        if (kind == "point" || kind == "size") c.pair("value");
+        if (kind == "boolean") c.yesNo("value");
+        c.took();
+    } else if (event == "press") {
+        c.element("element");
+        c.text("action");
+        c.integer("code");
+        c.took();
+    } else if (event == "retain") {
+        c.element("element");
+        c.took();
+    } else if (event == "owner-at") {
+        c.pair("point");
+        if (c.word("occupant", {"process", "nothing", "unknown"}) == "process") c.integer("pid");
+        c.took();
+    } else if (event == "create-event") {
+        c.inputEvent();
+        if (c.word("created", {"yes", "no"}) == "yes") c.count("event");
+        c.took();
+    } else if (event == "post") {
+        c.count("event");
+        c.inputEvent();
+        c.took();
+    } else if (event == "sleep") {
+        c.count("us");
+        c.took();
+    } else if (event == "write") {
+        c.text("path");
+        c.count("bytes");
+        c.text("text");
+        if (c.word("outcome", {"ok", "error"}) == "error") c.text("error");
+        c.took();
+    } else if (event == "end") {
+        c.word("status", {"0", "1"});
+        if (c.has("failure")) c.text("failure");
+    } else {
+        return "unknown event \"" + event + "\"";
+    }
+    if (!c.error && c.peek() != nullptr) c.error = "unexpected " + c.peek()->key + "= after the event's fields";
+    return c.error;
+}
+
 }  // namespace
 
 const Field* RecordedLine::field(std::string_view key) const {
@@ -137,9 +340,13 @@ const Field* RecordedLine::field(std::string_view key) const {
 }
 
 std::optional<std::int64_t> integerOf(std::string_view value) {
+    // As the writer writes them: no sign but a minus, no leading zero, no "-0".
+    const bool negative = !value.empty() && value.front() == '-';
+    const std::string_view digits = value.substr(negative ? 1 : 0);
+    if (digits.empty() || (digits.size() > 1 && digits.front() == '0') || (negative && digits == "0")) return std::nullopt;
     std::int64_t number = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-    if (error != std::errc{} || end != value.data() + value.size() || value.empty()) return std::nullopt;
+    if (error != std::errc{} || end != value.data() + value.size()) return std::nullopt;
     return number;
 }
 
@@ -156,6 +363,10 @@ std::optional<RecordedLine> readLine(std::string_view text, std::string& error) 
     }
     i += 4;
     line.milliseconds = std::string(text.substr(0, i));
+    if (!isMilliseconds(line.milliseconds)) {
+        error = "no time in milliseconds with three decimals at its start";
+        return std::nullopt;
+    }
     if (i >= text.size() || text[i] != ' ') {
         error = "no blank after the time";
         return std::nullopt;
@@ -215,6 +426,10 @@ std::optional<RecordedLine> readLine(std::string_view text, std::string& error) 
             field.value = std::string(text.substr(start, i - start));
         }
         line.fields.push_back(std::move(field));
+    }
+    if (auto wrong = checkFields(line)) {
+        error = std::move(*wrong);
+        return std::nullopt;
     }
     return line;
 }
