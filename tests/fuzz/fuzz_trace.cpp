@@ -28,10 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (!line.fields[i].quoted) continue;
             std::string written;
             trace::appendQuoted(written, line.fields[i].value);
-            std::string rewritten = "0.000 1 e k=" + written;
+            const std::string rewritten = "0.000 1 applications bundle=" + written + " found=[] took=0.000";
             const auto back = trace::readLine(rewritten, error);
-            fuzz::require(back && back->fields.size() == 1 && back->fields[0].value == line.fields[i].value,
-                          "a quoted value written again reads back to the same bytes");
+            fuzz::require(back && back->fields.size() == 3 && back->fields[0].value == line.fields[i].value,
+                          "a quoted value written again reads back to the same bytes", {line.fields[i].value, rewritten, error});
         }
     }
     return 0;
