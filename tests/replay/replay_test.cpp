@@ -1,5 +1,7 @@
-// tessary-replay on recorded traces changed on purpose: a changed order of two reads shows as
-// the exact divergence, and a file it cannot use as one line naming the trace line.
+// tessary-replay on recorded traces changed on purpose: one field of one request of each kind, a
+// changed order of two reads, and each part of a run's outcome show as the exact divergence;
+// runs are told apart by their process id; a file it cannot use is one line naming the trace
+// line. The traces are changed here, in memory, so that a fixture recorded again still serves.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -7,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -81,6 +84,291 @@ std::string scratchFile(const std::string& name, const std::string& text) {
     const std::string path = std::filesystem::temp_directory_path() / ("tessary-" + std::to_string(getpid()) + "-" + name);
     std::ofstream(path, std::ios::binary) << text;
     return path;
+}
+
+std::vector<std::string> fixture(const std::string& name) { return linesOf(contentOf(kFixtures + "/" + name)); }
+
+// The process id of a line: its second word.
+std::string pidOf(const std::string& line) {
+    const std::size_t first = line.find(' ');
+    return line.substr(first + 1, line.find(' ', first + 1) - first - 1);
+}
+
+// The same line as written by another process.
+std::string withPid(const std::string& line, const std::string& pid) {
+    const std::size_t first = line.find(' ');
+    return line.substr(0, first + 1) + pid + line.substr(line.find(' ', first + 1));
+}
+
+// Where the value of the last field of this key lies in a line: from after "key=" to its end (a
+// quoted value up to its closing quotation mark).
+std::pair<std::size_t, std::size_t> valueBounds(const std::string& line, const std::string& key) {
+    const std::size_t at = line.rfind(" " + key + "=");
+    if (at == std::string::npos) return {std::string::npos, std::string::npos};
+    const std::size_t start = at + key.size() + 2;
+    if (line[start] != '"') return {start, std::min(line.find(' ', start), line.size())};
+    std::size_t i = start + 1;
+    while (i < line.size() && line[i] != '"') i += line[i] == '\\' ? 2 : 1;
+    return {start, i + 1};
+}
+
+// The last value of this key as written (a quoted one with its quotation marks).
+std::string fieldText(const std::string& line, const std::string& key) {
+    const auto [start, end] = valueBounds(line, key);
+    return start == std::string::npos ? std::string() : line.substr(start, end - start);
+}
+
+// The line with the last value of this key written otherwise.
+std::string withField(const std::string& line, const std::string& key, const std::string& value) {
+    const auto [start, end] = valueBounds(line, key);
+    if (start == std::string::npos) return line;
+    return line.substr(0, start) + value + line.substr(end);
+}
+
+// The request part of a recorded event: up to the first of these answer fields.
+std::string requestPart(const std::string& event, const std::vector<std::string>& answerKeys) {
+    std::size_t cut = event.size();
+    for (const std::string& key : answerKeys) cut = std::min(cut, event.find(" " + key + "="));
+    return event.substr(0, cut);
+}
+
+std::size_t firstOf(const std::vector<std::string>& lines, const std::string& event) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (eventText(lines[i]).starts_with(event + " ") || eventText(lines[i]) == event) return i;
+    }
+    return lines.size();
+}
+
+// `printed "<result path>\n"` as the report quotes a run's standard output.
+std::string printedPath(const std::string& start) {
+    const std::string path = fieldText(start, "arg");
+    return "printed " + path.substr(0, path.size() - 1) + "\\n\"";
+}
+
+std::string replayedReport(const std::vector<std::string>& lines, int& status, const std::vector<std::string>& options = {}) {
+    const std::string path = scratchFile("changed.trace", joined(lines));
+    std::vector<std::string> arguments = options;
+    arguments.push_back(path);
+    const Replayed replayed = replay(arguments);
+    std::filesystem::remove(path);
+    EXPECT_EQ(replayed.err, "");
+    status = replayed.status;
+    return replayed.out;
+}
+
+// One field of the first recorded request of each kind, changed: the run asks what it asked when
+// it was recorded, and the replay names the changed line, the recorded event and the request.
+TEST(Replay, EachRequestChangedInOneFieldIsTheExactDivergence) {
+    const std::vector<std::string> recorded = fixture("complete-exchange.trace");
+    ASSERT_GE(recorded.size(), 3u);
+    const std::string tail = "; recorded status 0, " + printedPath(recorded[0]) + ", the replay stopped there\n";
+    struct Case {
+        std::string event;
+        std::string key;  // the field changed; none: the line holds a request of another kind instead
+        std::string value;
+        std::vector<std::string> answer;  // the fields that hold the answer, not the request
+    };
+    const Case cases[] = {
+        {"trust", "", "run-lock held=yes took=0.001", {"trusted"}},
+        {"run-lock", "", "trust trusted=yes took=0.001", {"held"}},
+        {"applications", "bundle", "\"com.corel.coreldrawsuite.2021.coreldraw\"", {"found"}},
+        {"process-id", "application", "2", {"pid"}},
+        {"application-element", "pid", "1", {"element"}},
+        {"activate", "application", "2", {"allowed", "took"}},
+        {"get", "element", "#9999", {"code"}},
+        {"get", "attribute", "\"AXChildren\"", {"code"}},
+        {"retain", "element", "#9999", {"took"}},
+        {"owner-at", "point", "188,166.5", {"occupant"}},
+        {"create-event", "type", "up", {"created"}},
+        {"create-event", "point", "189,165.5", {"created"}},
+        {"post", "event", "2", {"took"}},
+        {"post", "type", "up", {"took"}},
+        {"post", "point", "189,165.5", {"took"}},
+        {"sleep", "us", "200001", {"took"}},
+        {"press", "element", "#9999", {"code"}},
+        {"press", "action", "\"AXCancel\"", {"code"}},
+        {"write", "path", "\"/tmp/elsewhere\"", {"outcome"}},
+        {"write", "bytes", "1", {"outcome"}},
+        {"write", "text", "\"TALVO_RELAY_BEGIN_replay-1\"", {"outcome"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.event + " " + (c.key.empty() ? "as another request" : c.key + "=" + c.value));
+        std::vector<std::string> lines = recorded;
+        const std::size_t at = firstOf(lines, c.event);
+        ASSERT_LT(at, lines.size());
+        const std::string original = lines[at];
+        lines[at] = c.key.empty() ? original.substr(0, original.size() - eventText(original).size()) + c.value
+                                  : withField(original, c.key, c.value);
+        ASSERT_NE(lines[at], original);
+        int status = -1;
+        const std::string report = replayedReport(lines, status);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(report, "run " + pidOf(original) + ": line " + std::to_string(at + 1) + ": recorded " + eventText(lines[at]) +
+                              ", asked " + requestPart(eventText(original), c.answer) + tail);
+    }
+    // The recording ends where the run asks for more: its last request left out.
+    std::vector<std::string> lines = recorded;
+    const std::size_t end = lines.size() - 1;
+    const std::string last = lines[end - 1];
+    ASSERT_TRUE(eventText(last).starts_with("press ")) << last;
+    lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(end - 1));
+    int status = -1;
+    EXPECT_EQ(replayedReport(lines, status), "run " + pidOf(last) + ": line " + std::to_string(end) + ": recorded " +
+                                                 eventText(lines.back()) + ", asked " + requestPart(eventText(last), {"code"}) +
+                                                 tail);
+    EXPECT_EQ(status, 1);
+}
+
+// The outcome of a run: its exit status, standard output and the failure line, each compared on
+// its own with what the recording says.
+TEST(Replay, EachPartOfTheOutcomeThatDiffersIsReported) {
+    const std::vector<std::string> exchange = fixture("complete-exchange.trace");
+    const std::vector<std::string> notRunning = fixture("not-running.trace");
+    ASSERT_GE(exchange.size(), 3u);
+    ASSERT_GE(notRunning.size(), 3u);
+    const std::string pid = pidOf(exchange[0]);
+    const std::string printed = printedPath(exchange[0]);
+    const std::string notRunningLine = "\"TESSARY: CorelDRAW is not running\\n\"";
+    ASSERT_EQ(fieldText(notRunning.back(), "failure"), notRunningLine);
+    const std::string usageLine = "\"TESSARY: usage: tessary <command-id> <absolute-result-path>\\n\"";
+    // A run given one argument: it fails before it asks anything.
+    const std::string version = fieldText(exchange[0], "version");
+    const std::vector<std::string> usage{"0.000 " + pid + " start version=" + version + " argc=2 arg=\"tessary\" arg=\"1\"",
+                                         "0.100 " + pid + " end status=1 failure=" + usageLine};
+    struct Case {
+        const char* what;
+        std::vector<std::string> lines;
+        std::string report;
+    };
+    auto changedEnd = [](std::vector<std::string> lines, const std::string& end) {
+        lines.back() = lines.back().substr(0, lines.back().size() - eventText(lines.back()).size()) + end;
+        return lines;
+    };
+    auto changedStart = [](std::vector<std::string> lines, const std::string& key, const std::string& value) {
+        lines[0] = withField(lines[0], key, value);
+        return lines;
+    };
+    std::string pathWithNul = fieldText(exchange[0], "arg");
+    pathWithNul.insert(pathWithNul.size() - 1, "\\x00");
+    const Case cases[] = {
+        {"as recorded, for reference", usage, "run " + pid + ": as recorded: 0 events, status 1, " + usageLine + "\n"},
+        {"only the exit status differs", changedEnd(usage, "end status=0 failure=" + usageLine),
+         "run " + pid + ": recorded status 0, " + usageLine + ", replayed status 1, " + usageLine + "\n"},
+        {"a complete exchange recorded as a failure", changedEnd(exchange, "end status=1"),
+         "run " + pid + ": recorded status 1, replayed status 0, " + printed + "\n"},
+        {"only the failure line differs", changedEnd(notRunning, "end status=1 failure=\"TESSARY: CorelDRAW has an open alert\\n\""),
+         "run " + pidOf(notRunning[0]) + ": recorded status 1, \"TESSARY: CorelDRAW has an open alert\\n\", replayed status 1, " +
+             notRunningLine + "\n"},
+        {"a failure line recorded after a complete exchange", changedEnd(exchange, "end status=0 failure=" + notRunningLine),
+         "run " + pid + ": recorded status 0, " + printed + ", " + notRunningLine + ", replayed status 0, " + printed + "\n"},
+        // No process is given an argument with a NUL: the run takes the path up to it, writes where
+        // it was recorded writing, and prints another path than the recording says.
+        {"only the printed path differs", changedStart(exchange, "arg", pathWithNul),
+         "run " + pid + ": recorded status 0, " + printedPath(changedStart(exchange, "arg", pathWithNul)[0]) + ", replayed status 0, " +
+             printed + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int status = -1;
+        EXPECT_EQ(replayedReport(c.lines, status), c.report);
+        EXPECT_EQ(status, c.report.find(": as recorded: ") == std::string::npos ? 1 : 0);
+    }
+}
+
+// A result path changed in the command line: the run writes, and would print, another path.
+TEST(Replay, AChangedResultPathDivergesAtTheWrite) {
+    std::vector<std::string> lines = fixture("complete-exchange.trace");
+    ASSERT_GE(lines.size(), 3u);
+    lines[0] = withField(lines[0], "arg", "\"/tmp/another-result\"");
+    const std::size_t write = firstOf(lines, "write");
+    ASSERT_LT(write, lines.size());
+    int status = -1;
+    EXPECT_EQ(replayedReport(lines, status),
+              "run " + pidOf(lines[0]) + ": line " + std::to_string(write + 1) + ": recorded " + eventText(lines[write]) +
+                  ", asked " + withField(requestPart(eventText(lines[write]), {"outcome"}), "path", "\"/tmp/another-result\"") +
+                  "; recorded status 0, printed \"/tmp/another-result\\n\", the replay stopped there\n");
+    EXPECT_EQ(status, 1);
+}
+
+// A recorded request that the run no longer makes before it ends, with the same outcome: the
+// run ended early, which is a divergence too.
+TEST(Replay, ARunThatEndsBeforeItsRecordingIsReported) {
+    std::vector<std::string> lines = fixture("complete-exchange.trace");
+    ASSERT_GE(lines.size(), 3u);
+    const std::string pid = pidOf(lines[0]);
+    const std::string extra = lines.back().substr(0, lines.back().find(' ')) + " " + pid + " sleep us=100000 took=100.000";
+    lines.insert(lines.end() - 1, extra);
+    int status = -1;
+    EXPECT_EQ(replayedReport(lines, status), "run " + pid + ": line " + std::to_string(lines.size() - 1) +
+                                                 ": recorded sleep us=100000 took=100.000, asked end status=0; recorded status 0, " +
+                                                 printedPath(lines[0]) + ", the replay stopped there\n");
+    EXPECT_EQ(status, 1);
+}
+
+// A second run of the exchange, by another process and with another result path.
+std::vector<std::string> secondRun(const std::vector<std::string>& lines, const std::string& pid) {
+    std::vector<std::string> second;
+    for (const std::string& line : lines) {
+        std::string changed = withPid(line, pid);
+        if (eventText(changed).starts_with("start ") || eventText(changed).starts_with("write ")) {
+            const std::string key = eventText(changed).starts_with("start ") ? "arg" : "path";
+            const std::string path = fieldText(changed, key);
+            changed = withField(changed, key, path.substr(0, path.size() - 1) + "-second\"");
+        }
+        second.push_back(changed);
+    }
+    return second;
+}
+
+std::string asRecorded(const std::vector<std::string>& run) {
+    const std::size_t write = firstOf(run, "write");
+    return "run " + pidOf(run[0]) + ": as recorded: " + std::to_string(run.size() - 2) + " events, status 0, " + printedPath(run[0]) +
+           ", wrote " + fieldText(run[write], "bytes") + " bytes\n";
+}
+
+// Two runs that wrote their lines at the same time: each line goes to the run of its process id,
+// whatever came between; a line of a process that never started makes the file unusable.
+TEST(Replay, RunsAreToldApartByTheirProcessId) {
+    const std::vector<std::string> first = fixture("complete-exchange.trace");
+    ASSERT_GE(first.size(), 3u);
+    const std::string otherPid = std::to_string(std::stoll(pidOf(first[0])) + 1);
+    const std::vector<std::string> second = secondRun(first, otherPid);
+    std::vector<std::string> interleaved;
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        interleaved.push_back(first[i]);
+        interleaved.push_back(second[i]);
+    }
+    int status = -1;
+    EXPECT_EQ(replayedReport(interleaved, status), asRecorded(first) + asRecorded(second));
+    EXPECT_EQ(status, 0);
+
+    std::vector<std::string> stray = first;
+    const std::string strangerPid = std::to_string(std::stoll(pidOf(first[0])) + 7);
+    stray.insert(stray.begin() + 2, withPid(first[2], strangerPid));
+    const std::string path = scratchFile("stray.trace", joined(stray));
+    const Replayed replayed = replay({path});
+    std::filesystem::remove(path);
+    EXPECT_EQ(replayed.status, 2);
+    EXPECT_EQ(replayed.out, "");
+    EXPECT_EQ(replayed.err, "tessary-replay: trace line 3: an event of process " + strangerPid + " without its start\n");
+}
+
+// --quiet leaves out the runs that replay as recorded, and only those.
+TEST(Replay, QuietStillReportsARunThatDoesNotReplay) {
+    const std::vector<std::string> first = fixture("complete-exchange.trace");
+    ASSERT_GE(first.size(), 3u);
+    std::vector<std::string> second = secondRun(first, std::to_string(std::stoll(pidOf(first[0])) + 1));
+    const std::size_t sleep = firstOf(second, "sleep");
+    ASSERT_LT(sleep, second.size());
+    const std::string asked = requestPart(eventText(second[sleep]), {"took"});
+    second[sleep] = withField(second[sleep], "us", "1");
+    std::vector<std::string> lines = first;
+    lines.insert(lines.end(), second.begin(), second.end());
+    int status = -1;
+    EXPECT_EQ(replayedReport(lines, status, {"--quiet"}),
+              "run " + pidOf(second[0]) + ": line " + std::to_string(first.size() + sleep + 1) + ": recorded " + eventText(second[sleep]) +
+                  ", asked " + asked + "; recorded status 0, " + printedPath(second[0]) + ", the replay stopped there\n");
+    EXPECT_EQ(status, 1);
 }
 
 TEST(Replay, AChangedOrderOfTwoReadsIsTheExactDivergence) {
