@@ -16,6 +16,7 @@ TEST(TraceReader, ReadsEveryKindOfValueTheWriterWrites) {
         "3.373 41 get element=#1 attribute=\"AXWindows\" code=0 kind=list value=[#2,#3] took=0.076\n"
         "3.373 41 get element=#1 attribute=\"AXWindows\" code=0 kind=list value=[] took=0.076\n"
         "3.450 41 get element=#2 attribute=\"AXDescription\" code=-25212 kind=text value=\"\\u0085\\x01\\xff\\\"\" took=0.029\n"
+        "3.450 41 get element=#2 attribute=\"AXTitle\" code=0 kind=text value=\"a\\u2028b\\u2029c\\u0080\\u009f\xC2\xA0\" took=0.029\n"
         "3.450 41 get element=#2 attribute=\"AXFrontmost\" code=0 kind=boolean value=yes took=0.029\n"
         "3.450 41 get element=#2 attribute=\"AXFocused\" code=0 kind=other took=0.029\n"
         "3.450 41 get element=#2 attribute=\"AXParent\" code=0 kind=element value=#9 took=0.029\n"
@@ -28,14 +29,17 @@ TEST(TraceReader, ReadsEveryKindOfValueTheWriterWrites) {
         "820.427 41 end status=1 failure=\"TESSARY: no\\n\"\n";
     const trace::ReadTrace read = trace::readTrace(text);
     ASSERT_EQ(read.error, std::nullopt);
-    ASSERT_EQ(read.lines.size(), 15u);
+    ASSERT_EQ(read.lines.size(), 16u);
     EXPECT_EQ(read.lines[4].fields[4].value, "\xC2\x85\x01\xFF\"");
-    EXPECT_EQ(read.lines[13].field("text")->value, "a\nb");
-    EXPECT_EQ(read.lines[14].field("failure")->value, "TESSARY: no\n");
-    EXPECT_EQ(read.lines[13].number, 14u);
-    EXPECT_EQ(read.lines[9].event, "owner-at");
-    EXPECT_EQ(read.lines[9].pid, 41);
-    EXPECT_EQ(read.lines[8].milliseconds, "208.241");
+    // U+2028 and U+2029 as the writer writes them, and the C1 controls at both ends of their
+    // range; U+00A0, just above it, stands as it is.
+    EXPECT_EQ(read.lines[5].field("value")->value, "a\xE2\x80\xA8" "b\xE2\x80\xA9" "c\xC2\x80\xC2\x9F\xC2\xA0");
+    EXPECT_EQ(read.lines[14].field("text")->value, "a\nb");
+    EXPECT_EQ(read.lines[15].field("failure")->value, "TESSARY: no\n");
+    EXPECT_EQ(read.lines[14].number, 15u);
+    EXPECT_EQ(read.lines[10].event, "owner-at");
+    EXPECT_EQ(read.lines[10].pid, 41);
+    EXPECT_EQ(read.lines[9].milliseconds, "208.241");
 }
 
 TEST(TraceReader, NamesTheLineAndWhatIsWrongWithIt) {
@@ -87,6 +91,30 @@ TEST(TraceReader, NamesTheLineAndWhatIsWrongWithIt) {
          "expected event= where took= stands"},
         {"0.000 41 post event=1 took=0.010\n", "expected kind= where took= stands"},
         {"0.000 41 write path=\"/r\" bytes=3 outcome=ok took=0.010\n", "expected text= where outcome= stands"},
+        // Numbers only as the writer writes them: a double never with a plus sign, a count never
+        // below 0, an element number from #0, a duration with exactly three decimals.
+        {"0.000 41 get element=#7 attribute=\"AXRole\" code=0 kind=size value=1,+2 took=0.010\n",
+         "value= is not a pair of numbers"},
+        {"0.000 41 owner-at point=+188,165.5 occupant=nothing took=0.010\n", "point= is not a pair of numbers"},
+        {"0.000 41 post event=1 kind=mouse type=down point=188,+165.5 button=left took=0.010\n", "point= is not a pair of numbers"},
+        {"0.000 41 sleep us=-10 took=0.010\n", "us= is not a number from 0"},
+        {"0.000 41 write path=\"/r\" bytes=-1 text=\"\" outcome=ok took=0.010\n", "bytes= is not a number from 0"},
+        {"0.000 41 get element=#-1 attribute=\"AXRole\" code=0 kind=absent took=0.010\n", "element= is not an element number"},
+        {"0.000 41 get element=#7 attribute=\"AXRole\" code=0 kind=list value=[#2,#-1] took=0.010\n",
+         "value= is not a list of element numbers"},
+        {"0.000 41 trust trusted=yes took=0.0100\n", "took= is not milliseconds"},
+        // What some readers take for a line break stands escaped, never raw: C1 controls (U+0085
+        // NEXT LINE, U+0080, U+009F) and U+2028, U+2029.
+        {"0.000 41 get element=#7 attribute=\"AX\xC2\x85\" code=0 kind=absent took=0.010\n",
+         "a byte in a quoted text that is written escaped"},
+        {"0.000 41 get element=#7 attribute=\"AX\xC2\x80\" code=0 kind=absent took=0.010\n",
+         "a byte in a quoted text that is written escaped"},
+        {"0.000 41 get element=#7 attribute=\"AX\xC2\x9F\" code=0 kind=absent took=0.010\n",
+         "a byte in a quoted text that is written escaped"},
+        {"0.000 41 get element=#7 attribute=\"AX\xE2\x80\xA8\" code=0 kind=absent took=0.010\n",
+         "a byte in a quoted text that is written escaped"},
+        {"0.000 41 get element=#7 attribute=\"AX\xE2\x80\xA9\" code=0 kind=absent took=0.010\n",
+         "a byte in a quoted text that is written escaped"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
