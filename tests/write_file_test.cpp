@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -25,7 +26,11 @@
 #include <vector>
 
 #ifdef __linux__
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #endif
 
 #include "support/child_run.h"
@@ -165,6 +170,84 @@ TEST_P(WriteFile, AReplacedFileKeepsItsPermissionBits) {
         EXPECT_TRUE(S_ISREG(info.st_mode));
         EXPECT_EQ(info.st_mode & 07777, c.old);
         EXPECT_EQ(readFile(path), "new");
+    }
+}
+
+// Only the permission bits are taken over: set-user-id, set-group-id and the sticky bit of the
+// replaced file never reach the answer (a set-id answer file would be a program anyone may run
+// with its owner's rights), whether the path is the file or a link to it.
+TEST_P(WriteFile, SetIdAndStickyBitsAreNeverCarriedOver) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    const std::string target = directory + "/target";
+    struct Case {
+        mode_t old;
+        bool throughLink;
+    };
+    const Case cases[] = {{04755, false}, {02750, false}, {01644, false}, {07700, false}, {04755, true}, {03640, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.old) + (c.throughLink ? " through a link" : ""));
+        const std::string file = c.throughLink ? target : path;
+        ::unlink(path.c_str());
+        ::unlink(target.c_str());
+        put(file, "old");
+        ASSERT_EQ(::chmod(file.c_str(), c.old), 0);
+        struct stat before {};
+        ASSERT_EQ(::stat(file.c_str(), &before), 0);
+        ASSERT_EQ(before.st_mode & 07777, c.old) << "the system did not set the bits to replace";
+        if (c.throughLink) {
+            ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+        }
+        EXPECT_EQ(write(path, "new"), std::nullopt);
+        struct stat info {};
+        ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 07777, c.old & 0777);
+        EXPECT_EQ(readFile(path), "new");
+    }
+}
+
+// A link to something that is no regular file is replaced as any link is, and the new file gets
+// the rights of any new file: a device's, a FIFO's or a directory's bits say nothing about who may
+// read an answer. What the link pointed to stays as it was.
+TEST_P(WriteFile, ALinkToWhatIsNoRegularFilePassesOnNoBits) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    const std::string fifo = directory + "/fifo";
+    const std::string folder = directory + "/folder";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    struct Case {
+        const char* what;
+        std::string target;
+        mode_t kind;
+    };
+    const Case cases[] = {
+        {"a character device", "/dev/null", S_IFCHR},
+        {"a FIFO", fifo, S_IFIFO},
+        {"a directory", folder, S_IFDIR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        struct stat targetBefore {};
+        ASSERT_EQ(::stat(c.target.c_str(), &targetBefore), 0);
+        ASSERT_NE(targetBefore.st_mode & 0777, 0666 & ~mode_t{022}) << "the target's bits would not show";
+        ::unlink(path.c_str());
+        ASSERT_EQ(::symlink(c.target.c_str(), path.c_str()), 0);
+        const mode_t previous = ::umask(022);
+        const auto error = write(path, "new");
+        ::umask(previous);
+        EXPECT_EQ(error, std::nullopt);
+        struct stat info {};
+        ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 07777, 0644);
+        EXPECT_EQ(readFile(path), "new");
+        struct stat targetAfter {};
+        ASSERT_EQ(::stat(c.target.c_str(), &targetAfter), 0);
+        EXPECT_EQ(targetAfter.st_ino, targetBefore.st_ino);
+        EXPECT_EQ(targetAfter.st_mode, targetBefore.st_mode);
+        EXPECT_EQ(targetAfter.st_mode & S_IFMT, c.kind);
     }
 }
 
@@ -455,6 +538,45 @@ TEST_P(WriteFile, FailuresWhileWritingAndWithoutRightsChangeNothing) {
     EXPECT_EQ(listDirectory(locked), std::vector<std::string>{"result"});
     ::chmod(locked.c_str(), 0755);
 }
+
+#ifdef __linux__
+// Makes every fchmod of this process fail with EPERM, as a file system that keeps no Unix rights
+// (a FAT or SMB mount, say) answers it.
+bool refuseChmod() {
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return false;
+    sock_filter program[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fchmod, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+    return ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter, 0, 0) == 0;
+}
+
+// A file system that refuses to set the replaced file's bits: the write fails with what the
+// system said, rather than leave a private answer readable by all under the rights of a new file.
+TEST_P(WriteFile, BitsThatCannotBeTakenOverFailTheWrite) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/result";
+    put(path, "old");
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    const Auxiliary auxiliary = GetParam();
+    const Outcome outcome = runInChild([&] {
+        if (!refuseChmod()) return 2;
+        ::umask(022);
+        std::printf("%s", writeThrough(auxiliary, path, "new").value_or("written").c_str());
+        return 0;
+    });
+    ASSERT_EQ(outcome.status, 0) << "the child could not refuse fchmod";
+    EXPECT_EQ(outcome.out, std::strerror(EPERM));
+    EXPECT_EQ(readFile(path), "old");
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600);
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"result"});
+}
+#endif
 
 // What became of the runs of killWhileWriting.
 struct KillRuns {
