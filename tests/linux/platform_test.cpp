@@ -894,10 +894,19 @@ TEST_F(LookAt, AWindowThatIsNotViewableTakesNoClick) {
 
 TEST_F(LookAt, AWindowsBorderIsPartOfIt) {
     window(555, 100, 100, 300, 200, 0, true);
-    // Its inner area starts at (210, 210); its 10-pixel border covers (200..209, 200..209).
+    // Its inner area covers (210..259, 210..259); its 10-pixel border surrounds it, so the window
+    // takes (200..269, 200..269).
     window(777, 200, 200, 50, 50, 10, true);
     EXPECT_TRUE(eventually([&] { return owner({205, 205}) == "process 777"; })) << owner({205, 205});
-    EXPECT_EQ(owner({199, 199}), "process 555");
+    // Every side of the border, the right and bottom ones too: the box is the inner size plus the
+    // border on both sides.
+    for (const platform::Point point : {platform::Point{205, 235}, platform::Point{235, 205}, platform::Point{265, 235},
+                                        platform::Point{235, 265}, platform::Point{269, 269}}) {
+        EXPECT_EQ(owner(point), "process 777") << point.x << "," << point.y;
+    }
+    for (const platform::Point point : {platform::Point{199, 199}, platform::Point{270, 235}, platform::Point{235, 270}}) {
+        EXPECT_EQ(owner(point), "process 555") << point.x << "," << point.y;
+    }
 }
 
 TEST_F(LookAt, APointOffTheScreenLiesOnNothingWhereAWindowReachesBeyondIt) {
