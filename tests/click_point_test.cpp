@@ -2,7 +2,6 @@
 // and a coordinate that is not a number lies nowhere, so such a row is never clicked.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 #include "support/child_run.h"
