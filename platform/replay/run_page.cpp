@@ -382,8 +382,10 @@ void appendSteps(std::string& out, const RunView& view, const PageRun& run, cons
                               std::to_string(run.replayed.leftAt) + ").</div>\n";
         if (!step.lines.empty()) {
             const std::size_t count = step.lines.size();
-            const bool open = !step.folded && count <= 12 && !step.check;
-            out += std::string("<details class=\"requests\"") + (open || step.stopped || holdsLeft ? " open" : "") + "><summary>" +
+            // Short steps open; where the run stopped or left its recording too, unless the step
+            // is one of many alike requests (the polls), which stays folded.
+            const bool open = !step.folded && (count <= 12 || step.stopped || holdsLeft);
+            out += std::string("<details class=\"requests\"") + (open ? " open" : "") + "><summary>" +
                    std::to_string(count) + (count == 1 ? " line" : " lines") + " of the trace</summary>\n";
             out += "<table><thead><tr><th>line</th><th>at ms</th><th>took ms</th><th>request</th><th>answer</th></tr></thead><tbody>\n";
             for (std::size_t k = 0; k < count; ++k) {
