@@ -25,8 +25,13 @@ namespace {
 constexpr std::size_t kListedRequests = 2000;
 // A tree of more elements than this is folded when the page opens.
 constexpr std::size_t kOpenTree = 1500;
+// The tree lists this many elements in walk order, and beyond them only the matched window, list
+// and row with the elements above them: a walk of 100,000 elements would make a page that no
+// browser opens in reasonable time.
+constexpr std::size_t kListedElements = 5000;
 constexpr double kTimelineWidth = 1000;
 constexpr double kDrawingWidth = 720;
+constexpr double kDrawingHeight = 560;
 
 // ---- text ---------------------------------------------------------------------------------
 
@@ -248,12 +253,16 @@ void appendScreen(std::string& out, const RunView& view, const std::string& id) 
     const double margin = font * 3;
     const double left = box.left - margin;
     const double top = box.top - margin;
-    const double width = box.right - box.left + 2 * margin + font * 14;
+    // The points' labels stand in a column right of everything drawn, each joined to its point.
+    const double labels = box.right + margin;
+    const double width = box.right - box.left + 2 * margin + font * 22;
     const double height = box.bottom - box.top + 2 * margin;
-    const double drawnHeight = kDrawingWidth * height / width;
+    // To scale, and no taller than a screen's worth.
+    const double drawnWidth = std::min(kDrawingWidth, kDrawingHeight * width / height);
+    const double drawnHeight = drawnWidth * height / width;
     out += "<figure class=\"screen\"><svg id=\"" + id + "-screen\" role=\"img\" aria-label=\"the screen as the run read it\" viewBox=\"" +
            coordinate(left) + " " + coordinate(top) + " " + coordinate(width) + " " + coordinate(height) + "\" width=\"" +
-           coordinate(kDrawingWidth) + "\" height=\"" + coordinate(drawnHeight) + "\" style=\"font-size:" + coordinate(font) +
+           coordinate(drawnWidth) + "\" height=\"" + coordinate(drawnHeight) + "\" style=\"font-size:" + coordinate(font) +
            "px;--s:" + coordinate(font / 12) + "px\">\n";
     out += "<rect class=\"ground\" x=\"" + coordinate(left) + "\" y=\"" + coordinate(top) + "\" width=\"" + coordinate(width) +
            "\" height=\"" + coordinate(height) + "\"/>\n";
@@ -266,11 +275,9 @@ void appendScreen(std::string& out, const RunView& view, const std::string& id) 
                number(frame.rect.width) + "," + number(frame.rect.height) + "\"><title>" + text(description) + "</title>";
         out += "<rect x=\"" + coordinate(frame.rect.x) + "\" y=\"" + coordinate(frame.rect.y) + "\" width=\"" +
                coordinate(std::max(frame.rect.width, 0.0)) + "\" height=\"" + coordinate(std::max(frame.rect.height, 0.0)) + "\"/>";
-        // The window's label above it, the list's inside its top left, the row's at its right end.
-        const double labelY = frame.what == "window" ? frame.rect.y - font * 0.4 : frame.rect.y + font * 1.05;
-        const bool atRight = frame.what == "row";
-        out += std::string("<text") + (atRight ? " text-anchor=\"end\"" : "") + " x=\"" +
-               coordinate(atRight ? frame.rect.x + frame.rect.width - font * 0.3 : frame.rect.x + font * 0.3) + "\" y=\"" +
+        // The window's label below it, the list's inside its bottom left, the row's inside it.
+        const double labelY = frame.what == "window" ? frame.rect.y + frame.rect.height + font * 1.1 : frame.rect.y + font * 1.05;
+        out += std::string("<text x=\"") + coordinate(frame.rect.x + font * 0.3) + "\" y=\"" +
                coordinate(frame.what == "list" ? frame.rect.y + frame.rect.height - font * 0.5 : labelY) + "\">" + text(frame.what) +
                " #" + std::to_string(frame.element) + "</text></g>\n";
         legend += "<li data-element=\"" + std::to_string(frame.element) + "\">" + text(description) + "</li>\n";
@@ -287,7 +294,8 @@ void appendScreen(std::string& out, const RunView& view, const std::string& id) 
         out += "<circle cx=\"" + coordinate(p.x) + "\" cy=\"" + coordinate(p.y) + "\" r=\"" + coordinate(r) + "\"/>";
         out += "<path d=\"M" + coordinate(p.x - 2 * r) + " " + coordinate(p.y) + "H" + coordinate(p.x + 2 * r) + "M" +
                coordinate(p.x) + " " + coordinate(p.y - 2 * r) + "V" + coordinate(p.y + 2 * r) + "\"/>";
-        out += "<text x=\"" + coordinate(p.x + 2.3 * r) + "\" y=\"" + coordinate(p.y - 0.6 * r) + "\">" + text(label) + "</text></g>\n";
+        out += "<path class=\"leader\" d=\"M" + coordinate(p.x + 2 * r) + " " + coordinate(p.y) + "H" + coordinate(labels - font * 0.3) +
+               "\"/><text x=\"" + coordinate(labels) + "\" y=\"" + coordinate(p.y + font * 0.35) + "\">" + text(label) + "</text></g>\n";
         legend += "<li class=\"" + cls + "\" data-point=\"" + number(p.x) + "," + number(p.y) + "\">" + text(description) + "</li>\n";
     };
     if (screen.rowPoint) {
@@ -465,6 +473,15 @@ void appendTree(std::string& out, const RunView& view) {
     for (const auto& [element, node] : view.tree) {
         if (node.parent == 0 && element != view.application) roots.push_back(element);
     }
+    // The matched elements and every element above them are listed however large the tree.
+    std::set<std::int64_t> kept;
+    for (std::int64_t element : {view.window, view.list, view.row}) {
+        while (element != 0 && kept.insert(element).second) {
+            const auto found = view.tree.find(element);
+            element = found == view.tree.end() ? 0 : found->second.parent;
+        }
+    }
+    std::size_t listed = 0;
     std::size_t unplaced = 0;
     for (const std::int64_t root : roots) {
         if (root != view.application) {
@@ -475,6 +492,7 @@ void appendTree(std::string& out, const RunView& view) {
             Visit visit = std::move(stack.back());
             stack.pop_back();
             if (!visit.label.empty()) {
+                if (listed >= kListedElements) continue;
                 body += "<div class=\"label\" style=\"margin-left:" +
                         coordinate(static_cast<double>(std::min<std::size_t>(visit.depth, 40)) * 1.3) + "em\">" + text(visit.label) +
                         "</div>\n";
@@ -483,7 +501,10 @@ void appendTree(std::string& out, const RunView& view) {
             if (!shown.insert(visit.element).second) continue;
             const auto found = view.tree.find(visit.element);
             if (found == view.tree.end()) continue;
-            appendNode(body, view, visit.element, found->second, visit.depth);
+            if (listed < kListedElements || kept.count(visit.element) != 0) {
+                appendNode(body, view, visit.element, found->second, visit.depth);
+                ++listed;
+            }
             const std::vector<Reading>& readings = found->second.readings;
             for (std::size_t r = readings.size(); r-- > 0;) {
                 const std::vector<std::int64_t>& children = readings[r].children;
@@ -498,6 +519,12 @@ void appendTree(std::string& out, const RunView& view) {
                 }
             }
         }
+    }
+    if (listed < view.tree.size()) {
+        body += "<div class=\"label\">" + std::to_string(view.tree.size() - listed) +
+                " more elements were read and are not listed here: the page lists the first " + std::to_string(kListedElements) +
+                " in walk order, and the matched window, list and row with the elements above them. Their answers are in the "
+                "trace.</div>\n";
     }
     out += std::string("<details class=\"tree\"") + (view.tree.size() <= kOpenTree ? " open" : "") + "><summary>" +
            std::to_string(view.tree.size()) + " elements read" + (view.tree.size() > kOpenTree ? " (folded: open to see them)" : "") +
@@ -620,7 +647,7 @@ svg .window rect{fill:#8a94a6;stroke:#4a5568}svg .list rect{fill:#4f8fd6;stroke:
 svg text{fill:#222}svg .point circle{stroke:#fff;stroke-width:var(--s)}svg .point path{stroke-width:calc(var(--s)*1.2)}
 svg .row-point circle{fill:#1d8b3a}svg .row-point path{stroke:#1d8b3a}svg .row-point.outside circle{fill:#d01f10}
 svg .row-point.outside path{stroke:#d01f10}svg .row-point.outside text{fill:#b01a0c;font-weight:bold}
-svg .run-point circle{fill:#7a3fc0}svg .run-point path{stroke:#7a3fc0}
+svg .run-point circle{fill:#7a3fc0}svg .run-point path{stroke:#7a3fc0}svg .point path.leader{stroke-width:calc(var(--s)*.6);stroke-dasharray:calc(var(--s)*3)}
 svg .look rect{fill:#fff;stroke-width:var(--s)}svg .look.corel rect{stroke:#1d8b3a}svg .look.other rect{stroke:#d01f10;fill:#f7c1bb}
 svg .look.unknown rect{stroke:#b07d00;fill:#ffe9a8}svg .look.other text{fill:#b01a0c}
 svg [tabindex]:focus{outline:none}svg [tabindex]:focus rect,svg [tabindex]:focus circle{stroke:#000;stroke-width:calc(var(--s)*3)}
@@ -734,7 +761,8 @@ std::string pageOf(const PageInput& input) {
     for (const PageRun& run : input.runs) {
         ++index;
         const RunView view = viewOf(run.lines);
-        const std::string id = "r" + std::to_string(index);
+        std::string id = "r";
+        id += std::to_string(index);
         const bool good = view.ended && view.status == 0 && run.replayed.asRecorded;
         out += "<section class=\"run\" id=\"" + id + "\" data-pid=\"" + std::to_string(view.pid) + "\" data-status=\"" +
                (view.ended && view.status ? std::to_string(*view.status) : std::string("none")) + "\">\n";
