@@ -84,8 +84,9 @@ std::string number(double value) {
 
 std::string pointText(Spot p) { return number(p.x) + "," + number(p.y); }
 
+// 3712.5 ms as "3.7 s", seconds with one decimal; below a tenth of a second 1.25 ms as "1.3 ms".
 std::string secondsText(double milliseconds) {
-    // 3712.5 ms as "3.7 s": seconds with one decimal.
+    if (milliseconds < 100) return number(std::round(milliseconds * 10.0) / 10.0) + " ms";
     const double seconds = std::round(milliseconds / 100.0) / 10.0;
     return number(seconds) + " s";
 }

@@ -98,7 +98,8 @@ def shortest(value):
 
 def geometry_of(run):
     """The row's frame, the list's frame and the row's click point, from the six reads that
-    follow the locate: row position and size, list position, window position and size, list size."""
+    follow the locate: the row's (first), the list's (third), the window's, each element's
+    position and size by their attribute."""
     reads = []
     for line in run:
         if line["event"] == "get" and field(line, "attribute") in ('"AXPosition"', '"AXSize"'):
@@ -107,10 +108,15 @@ def geometry_of(run):
             break
     if len(reads) < 6 or any(field(r, "code") != "0" for r in reads[:6]):
         return None
-    row_x, row_y = pair(field(reads[0], "value"))
-    row_w, row_h = pair(field(reads[1], "value"))
-    list_x, list_y = pair(field(reads[2], "value"))
-    list_w, list_h = pair(field(reads[5], "value"))
+    answers = {(field(r, "element"), field(r, "attribute")): field(r, "value") for r in reads[:6]}
+    row, listed = field(reads[0], "element"), field(reads[2], "element")
+    try:
+        row_x, row_y = pair(answers[(row, '"AXPosition"')])
+        row_w, row_h = pair(answers[(row, '"AXSize"')])
+        list_x, list_y = pair(answers[(listed, '"AXPosition"')])
+        list_w, list_h = pair(answers[(listed, '"AXSize"')])
+    except KeyError:
+        return None
     point = (row_x + min(row_w - 30, 60), row_y + row_h / 2)
     inside = list_x <= point[0] < list_x + list_w and list_y <= point[1] < list_y + list_h
     return {"point": point, "inside": inside, "list": (list_x, list_y, list_w, list_h)}
@@ -330,11 +336,19 @@ def check_run(section, run, replay_line, replay_status):
     failure = field(run[-1], "failure") if ended else None
     if failure is not None and shown_quoted(failure) not in outcome_text:
         fail(where + "the outcome does not show the failure line %s" % failure)
-    if replay_line is not None:
-        verdict = "yes: " if replay_status == 0 else "no, it leaves its recording: "
+    if replay_status == 2:
+        if "not replayed: the replay refused the file" not in outcome_text:
+            fail(where + "the outcome does not say that the replay refused the file")
+    elif replay_line is not None:
         report = replay_line.split(": ", 1)[1]
+        verdict = "yes: " if report.startswith("as recorded: ") else "no, it leaves its recording: "
         if shown_quoted(verdict + report) not in outcome_text:
             fail(where + "the outcome does not show the replay's verdict %r" % (verdict + report))
+        left = re.match(r"line (\d+): recorded ", report)
+        if left:
+            row = next(section.find("tr", id="l" + left.group(1)), None)
+            if row is None or "left" not in row.classes() or "leaves the recording here" not in row.text():
+                fail(where + "line %s, where the replay leaves the recording, is not marked" % left.group(1))
 
     # Every line of the run in exactly one step, in the file's order.
     steps = list(section.find("li", cls="step"))
@@ -361,6 +375,11 @@ def check_run(section, run, replay_line, replay_status):
         answer = {"yes": "allowed", "no": "refused", "unknown": "cannot tell", None: "not recorded"}.get(field(activate, "allowed"))
         if answer and "the answer: " + answer not in activation.text():
             fail(where + "the activation does not say its answer %r" % answer)
+    for name, attribute in (("frontmost", '"AXFrontmost"'), ("selection", '"AXSelected"')):
+        readings = sum(1 for line in run if line["event"] == "get" and field(line, "attribute") == attribute)
+        step = next((s for s in steps if s.attrs.get("data-step") == name), None)
+        if readings and (step is None or "%d reading%s" % (readings, "" if readings == 1 else "s") not in step.text()):
+            fail(where + "the %s step does not say its %d readings" % (name, readings))
     polls = [s for s in steps if s.attrs.get("data-step") == "polls"]
     if polls:
         count = sum(1 for n in listed_of(polls[0]) if is_windows_read(run, n))

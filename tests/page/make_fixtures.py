@@ -1,11 +1,19 @@
 #!/usr/bin/env python3
-"""Makes tests/page/hostile.trace from two recorded runs: a complete exchange and a rejected
-answer, their texts replaced by markup that would run a script of the test's own (it sets
-data-injected on the page's root element), quotes, right-to-left text and marks, and escaped
-control characters. The runs still replay as recorded: every replaced text is replaced wherever
-the run reads or writes it, and the written byte count follows.
+"""Makes the traces of tests/page/ from runs recorded in tests/replay/:
 
-usage: tests/page/make_hostile.py     (from the repository's root)
+  hostile.trace: a complete exchange and a rejected answer, their texts replaced by markup that
+    would run a script of the test's own (it sets data-injected on the page's root element),
+    quotes, right-to-left text and marks, and escaped control characters. The runs still replay
+    as recorded: every replaced text is replaced wherever the run reads or writes it, and the
+    written byte count follows.
+  cut-short.trace: a run killed after its row click: no selection read, no end line.
+  diverged.trace: a complete exchange whose row position and size were read in the other order,
+    so the replay leaves the recording there.
+  repeated-reads.trace: the row that takes no selection, with CorelDRAW in front only at its
+    third reading and the selection read ten times, 100 ms apart: reads that a run may repeat
+    are grouped into one step (the replay leaves this recording at the second reading).
+
+usage: tests/page/make_fixtures.py     (from the repository's root)
 """
 import re
 
@@ -79,6 +87,58 @@ def unquote(text):
     return "".join(out)
 
 
+def read(name):
+    with open("tests/replay/%s.trace" % name, encoding="utf-8") as stream:
+        return stream.read().splitlines()
+
+
+def write(name, lines):
+    with open("tests/page/%s.trace" % name, "w", encoding="utf-8") as stream:
+        stream.write("\n".join(lines) + "\n")
+
+
+def shifted(line, by):
+    """The line `by` milliseconds later."""
+    at, rest = line.split(" ", 1)
+    return "%.3f %s" % (float(at) + by, rest)
+
+
+def cut_short():
+    lines = read("row-takes-no-selection")
+    # Killed during the wait between the clicks: the wait's line and everything after it are gone.
+    last_sleep = max(i for i, line in enumerate(lines) if " sleep us=100000 " in line)
+    write("cut-short", lines[:last_sleep])
+
+
+def diverged():
+    lines = read("complete-exchange")
+    at = next(i for i, line in enumerate(lines) if 'attribute="AXPosition"' in line)
+    first, second = lines[at].split(" ", 2), lines[at + 1].split(" ", 2)
+    lines[at], lines[at + 1] = " ".join(first[:2] + [second[2]]), " ".join(second[:2] + [first[2]])
+    write("diverged", lines)
+
+
+def repeated_reads():
+    out = []
+    by = 0.0
+    for line in read("row-takes-no-selection"):
+        line = shifted(line, by)
+        rest = line.split(" ", 2)[2]
+        repeats, answer = 0, None
+        if 'attribute="AXFrontmost"' in rest:
+            repeats, answer = 2, line.replace("value=yes", "value=no")
+        elif 'attribute="AXSelected"' in rest:
+            repeats, answer = 9, line
+        for _ in range(repeats):
+            at, pid = answer.split(" ")[:2]
+            out.append(answer)
+            out.append("%.3f %s sleep us=100000 took=100.100" % (float(at) + 0.5, pid))
+            by += 100.7
+            answer, line = shifted(answer, 100.7), shifted(line, 100.7)
+        out.append(line)
+    write("repeated-reads", out)
+
+
 def main():
     with open("tests/replay/complete-exchange.trace", encoding="utf-8") as stream:
         complete = stream.read().splitlines()
@@ -96,8 +156,10 @@ def main():
         ("Script error: the relay failed\nline 2", "Script error: " + SCRIPT + IMAGE + "\n" + RTL + CONTROLS),
         ("AutoSaveBackup", QUOTES),
     ], "31002")
-    with open("tests/page/hostile.trace", "w", encoding="utf-8") as stream:
-        stream.write("\n".join(first + second) + "\n")
+    write("hostile", first + second)
+    cut_short()
+    diverged()
+    repeated_reads()
 
 
 if __name__ == "__main__":
