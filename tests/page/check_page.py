@@ -119,7 +119,7 @@ def geometry_of(run):
         return None
     point = (row_x + min(row_w - 30, 60), row_y + row_h / 2)
     inside = list_x <= point[0] < list_x + list_w and list_y <= point[1] < list_y + list_h
-    return {"point": point, "inside": inside, "list": (list_x, list_y, list_w, list_h)}
+    return {"point": point, "inside": inside, "list": (list_x, list_y, list_w, list_h), "row": row, "list element": listed}
 
 
 # ---- a small DOM ---------------------------------------------------------------------------
@@ -429,6 +429,16 @@ def check_run(section, run, replay_line, replay_status):
         frame = next(section.find("g", cls="list"), None)
         if frame is None or frame.attrs.get("data-rect") != ",".join(shortest(v) for v in geometry["list"]):
             fail(where + "the list's frame is not drawn as read")
+        for what, element in (("row", geometry["row"]), ("list", geometry["list element"])):
+            node = next((n for n in section.find("div", cls="node") if n.attrs.get("data-element") == element[1:]), None)
+            if node is None or "the matched " + what not in node.text():
+                fail(where + "the tree does not mark %s as the matched %s" % (element, what))
+
+    # The timeline: a band per step, and a bar for the requests.
+    timeline = next(section.find("svg", cls="timeline"), None)
+    if timeline is None or len(list(timeline.find("rect", cls="band"))) != len(steps) or \
+            not list(timeline.find("rect", cls="request")):
+        fail(where + "the timeline lacks its step bands or its requests")
     return names, stopped
 
 
