@@ -219,31 +219,34 @@ std::string lookText(const Look& look) {
     return "an occupant written " + look.occupant;
 }
 
+// What the drawing must hold; a point that is not a number is left out.
 struct Box {
     double left = INFINITY, top = INFINITY, right = -INFINITY, bottom = -INFINITY;
-    void add(double x, double y) {
-        if (!std::isfinite(x) || !std::isfinite(y)) return;
-        left = std::min(left, x);
-        right = std::max(right, x);
-        top = std::min(top, y);
-        bottom = std::max(bottom, y);
-    }
-    bool empty() const { return !(left <= right && top <= bottom); }
 };
+
+void add(Box& box, double x, double y) {
+    if (!std::isfinite(x) || !std::isfinite(y)) return;
+    box.left = std::min(box.left, x);
+    box.right = std::max(box.right, x);
+    box.top = std::min(box.top, y);
+    box.bottom = std::max(box.bottom, y);
+}
+
+bool isEmpty(const Box& box) { return !(box.left <= box.right && box.top <= box.bottom); }
 
 void appendScreen(std::string& out, const RunView& view, const std::string& id) {
     const Screen& screen = view.screen;
     Box box;
     for (const ReadFrame& frame : screen.frames) {
-        box.add(frame.rect.x, frame.rect.y);
-        box.add(frame.rect.x + frame.rect.width, frame.rect.y + frame.rect.height);
+        add(box, frame.rect.x, frame.rect.y);
+        add(box, frame.rect.x + frame.rect.width, frame.rect.y + frame.rect.height);
     }
-    if (screen.rowPoint) box.add(screen.rowPoint->x, screen.rowPoint->y);
-    if (screen.runPoint) box.add(screen.runPoint->x, screen.runPoint->y);
-    for (const Look& look : screen.looks) box.add(look.point.x, look.point.y);
+    if (screen.rowPoint) add(box, screen.rowPoint->x, screen.rowPoint->y);
+    if (screen.runPoint) add(box, screen.runPoint->x, screen.runPoint->y);
+    for (const Look& look : screen.looks) add(box, look.point.x, look.point.y);
 
     std::string legend;
-    if (box.empty()) {
+    if (isEmpty(box)) {
         out += "<p class=\"none\">Nothing on the screen was read: the run read no frame and looked at no point.</p>\n";
         return;
     }

@@ -95,75 +95,82 @@ std::string plural(std::size_t count, std::string_view one, std::string_view man
     return std::to_string(count) + " " + std::string(count == 1 ? one : many);
 }
 
-struct Classifier {
+// Where the grouping of a run's lines into steps stands: what it has seen so far.
+struct Grouping {
     std::int64_t application = 0;
     bool activated = false;
     bool pressed = false;
     int clicks = 0;
     bool clickHasDown = false;
     std::string current;
-
-    static std::string clickName(int click) {
-        if (click == 1) return "row click";
-        if (click == 2) return "Run click";
-        return "click " + std::to_string(click);
-    }
-
-    bool inClick() const { return current == "row click" || current == "Run click" || current.starts_with("click "); }
-
-    std::string of(const trace::RecordedLine& line) {
-        const std::string& event = line.event;
-        if (event == "run-lock") return "the lock";
-        if (event == "trust") return "the permission";
-        if (event == "applications" || event == "process-id" || event == "application-element") {
-            if (event == "application-element") application = elementIn(textOf(line, "element"));
-            return "binding to CorelDRAW";
-        }
-        if (event == "activate") {
-            activated = true;
-            return "activation";
-        }
-        if (event == "get") {
-            const std::string& attribute = textOf(line, "attribute");
-            if (attribute == "AXFrontmost") return "frontmost";
-            if (attribute == "AXSelected") return "selection";
-            if (attribute == "AXWindows" && elementIn(textOf(line, "element")) == application) {
-                if (!activated) return "open-alert check";
-                if (pressed) return "re-check after OK";
-                if (clicks >= 2 || current == "polls") return "polls";
-                if (current == "rename and Escape") return "locate again";
-                if (current == "locate" || current == "locate again") return current;
-                return "locate";
-            }
-            if ((attribute == "AXPosition" || attribute == "AXSize") &&
-                (current == "locate" || current == "locate again" || current == "geometry")) {
-                return "geometry";
-            }
-        }
-        if (event == "get" || event == "retain") return current == "write" ? "OK press" : orCurrent(event);
-        if (event == "press") {
-            pressed = true;
-            return "OK press";
-        }
-        if (event == "owner-at") {
-            ++clicks;
-            clickHasDown = false;
-            return clickName(clicks);
-        }
-        if (event == "create-event" || event == "post") {
-            if (textOf(line, "kind") == "key") return "rename and Escape";
-            if (event == "create-event" && textOf(line, "type") == "down") {
-                if (!inClick() || clickHasDown) ++clicks;
-                clickHasDown = true;
-            }
-            return clickName(std::max(clicks, 1));
-        }
-        if (event == "write") return "write";
-        return orCurrent(event);
-    }
-
-    std::string orCurrent(const std::string& event) const { return current.empty() ? event : current; }
 };
+
+std::string clickName(int click) {
+    if (click == 1) return "row click";
+    if (click == 2) return "Run click";
+    return "click " + std::to_string(click);
+}
+
+bool inClick(const Grouping& at) {
+    return at.current == "row click" || at.current == "Run click" || at.current.starts_with("click ");
+}
+
+std::string orCurrent(const Grouping& at, const std::string& event) { return at.current.empty() ? event : at.current; }
+
+// The step that this line belongs to, in the product's words. A line that starts nothing new
+// stays in the step it follows.
+std::string stepOf(Grouping& at, const trace::RecordedLine& line) {
+    const std::string& event = line.event;
+    if (event == "run-lock") return "the lock";
+    if (event == "trust") return "the permission";
+    if (event == "applications" || event == "process-id" || event == "application-element") {
+        if (event == "application-element") at.application = elementIn(textOf(line, "element"));
+        return "binding to CorelDRAW";
+    }
+    if (event == "activate") {
+        at.activated = true;
+        return "activation";
+    }
+    if (event == "get") {
+        const std::string& attribute = textOf(line, "attribute");
+        if (attribute == "AXFrontmost") return "frontmost";
+        if (attribute == "AXSelected") return "selection";
+        if (attribute == "AXWindows" && elementIn(textOf(line, "element")) == at.application) {
+            if (!at.activated) return "open-alert check";
+            if (at.pressed) return "re-check after OK";
+            if (at.clicks >= 2 || at.current == "polls") return "polls";
+            if (at.current == "rename and Escape") return "locate again";
+            if (at.current == "locate" || at.current == "locate again") return at.current;
+            return "locate";
+        }
+        if ((attribute == "AXPosition" || attribute == "AXSize") &&
+            (at.current == "locate" || at.current == "locate again" || at.current == "geometry")) {
+            return "geometry";
+        }
+    }
+    // After the write, the walk of the alert looks for its OK button.
+    if (event == "get" || event == "retain") return at.current == "write" ? "OK press" : orCurrent(at, event);
+    if (event == "press") {
+        at.pressed = true;
+        return "OK press";
+    }
+    // A click starts with its look at the point, or with its button press where no look came.
+    if (event == "owner-at") {
+        ++at.clicks;
+        at.clickHasDown = false;
+        return clickName(at.clicks);
+    }
+    if (event == "create-event" || event == "post") {
+        if (textOf(line, "kind") == "key") return "rename and Escape";
+        if (event == "create-event" && textOf(line, "type") == "down") {
+            if (!inClick(at) || at.clickHasDown) ++at.clicks;
+            at.clickHasDown = true;
+        }
+        return clickName(std::max(at.clicks, 1));
+    }
+    if (event == "write") return "write";
+    return orCurrent(at, event);
+}
 
 std::string yesNoAnswer(const trace::RecordedLine& line) {
     if (!answered(line)) return "no answer (" + answerOf(line) + ")";
@@ -588,11 +595,11 @@ RunView viewOf(const std::vector<trace::RecordedLine>& lines) {
     command.name = "command line";
     command.lines.push_back(0);
     view.steps.push_back(command);
-    Classifier classifier;
+    Grouping grouping;
     const std::size_t events = view.ended ? last : lines.size();
     for (std::size_t i = 1; i < events; ++i) {
-        const std::string name = classifier.of(lines[i]);
-        classifier.current = name;
+        const std::string name = stepOf(grouping, lines[i]);
+        grouping.current = name;
         if (view.steps.back().name != name) {
             Step step;
             step.name = name;
