@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,7 @@ struct Replayed {
 };
 
 struct PageRun {
-    std::vector<trace::RecordedLine> lines;  // its start line first
+    std::span<const trace::RecordedLine> lines;  // its start line first; held by the caller
     Replayed replayed;
 };
 

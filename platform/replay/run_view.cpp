@@ -180,7 +180,7 @@ std::string yesNoAnswer(const trace::RecordedLine& line) {
 }
 
 // The text of the first non-empty "AXValue" read after the alert's description in these lines.
-std::optional<std::string> alertTextIn(const std::vector<trace::RecordedLine>& lines, const std::vector<std::size_t>& indices) {
+std::optional<std::string> alertTextIn(std::span<const trace::RecordedLine> lines, const std::vector<std::size_t>& indices) {
     bool alert = false;
     for (const std::size_t i : indices) {
         const trace::RecordedLine& line = lines[i];
@@ -193,7 +193,7 @@ std::optional<std::string> alertTextIn(const std::vector<trace::RecordedLine>& l
     return std::nullopt;
 }
 
-bool holdsAlert(const std::vector<trace::RecordedLine>& lines, const std::vector<std::size_t>& indices) {
+bool holdsAlert(std::span<const trace::RecordedLine> lines, const std::vector<std::size_t>& indices) {
     return std::any_of(indices.begin(), indices.end(), [&](std::size_t i) {
         return isGet(lines[i], "AXDescription") && textOf(lines[i], "value") == kAlertDescription;
     });
@@ -209,7 +209,7 @@ std::string lookText(const Look& look) {
     return "\"" + look.occupant + "\"";
 }
 
-void summarize(Step& step, const std::vector<trace::RecordedLine>& lines, const RunView& view) {
+void summarize(Step& step, std::span<const trace::RecordedLine> lines, const RunView& view) {
     const auto first = [&]() -> const trace::RecordedLine& { return lines[step.lines.front()]; };
     const auto count = [&](auto predicate) {
         return static_cast<std::size_t>(std::count_if(step.lines.begin(), step.lines.end(), [&](std::size_t i) { return predicate(lines[i]); }));
@@ -343,7 +343,7 @@ void summarize(Step& step, const std::vector<trace::RecordedLine>& lines, const 
     }
 }
 
-void timeStep(Step& step, const std::vector<trace::RecordedLine>& lines) {
+void timeStep(Step& step, std::span<const trace::RecordedLine> lines) {
     if (step.lines.empty()) return;
     step.start = millisecondsOf(lines[step.lines.front()].milliseconds);
     double end = step.start;
@@ -358,7 +358,7 @@ void timeStep(Step& step, const std::vector<trace::RecordedLine>& lines) {
 
 // The polls step ends with the poll that found the answer (no wait after it): that poll is the
 // step "the answer".
-void splitAnswer(std::vector<Step>& steps, const std::vector<trace::RecordedLine>& lines) {
+void splitAnswer(std::vector<Step>& steps, std::span<const trace::RecordedLine> lines) {
     for (std::size_t s = 0; s < steps.size(); ++s) {
         if (steps[s].name != "polls") continue;
         std::vector<std::size_t>& indices = steps[s].lines;
@@ -381,7 +381,7 @@ void splitAnswer(std::vector<Step>& steps, const std::vector<trace::RecordedLine
     }
 }
 
-void readTree(RunView& view, const std::vector<trace::RecordedLine>& lines) {
+void readTree(RunView& view, std::span<const trace::RecordedLine> lines) {
     std::set<std::int64_t> placed;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const trace::RecordedLine& line = lines[i];
@@ -435,7 +435,7 @@ std::int64_t topOf(const RunView& view, std::int64_t element) {
     return 0;
 }
 
-void readScreen(RunView& view, const std::vector<trace::RecordedLine>& lines) {
+void readScreen(RunView& view, std::span<const trace::RecordedLine> lines) {
     // The geometry's reads, in the run's order: the row's position and size, the list's
     // position, the window's position and size, the list's size.
     std::vector<const trace::RecordedLine*> reads;
@@ -519,7 +519,7 @@ void readScreen(RunView& view, const std::vector<trace::RecordedLine>& lines) {
     }
 }
 
-void markStop(RunView& view, const std::vector<trace::RecordedLine>& lines) {
+void markStop(RunView& view, std::span<const trace::RecordedLine> lines) {
     if (view.steps.empty()) return;
     if (!view.ended) {
         Step& last = view.steps.back();
@@ -571,7 +571,7 @@ std::string shownValue(const trace::Field& field) {
     return out;
 }
 
-RunView viewOf(const std::vector<trace::RecordedLine>& lines) {
+RunView viewOf(std::span<const trace::RecordedLine> lines) {
     RunView view;
     if (lines.empty()) return view;
     const trace::RecordedLine& start = lines.front();

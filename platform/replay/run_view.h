@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -94,7 +95,7 @@ struct RunView {
 };
 
 // The lines of one run, its start line first (and its end line last, when it has one).
-RunView viewOf(const std::vector<trace::RecordedLine>& lines);
+RunView viewOf(std::span<const trace::RecordedLine> lines);
 
 // A recorded time or duration in milliseconds ("205.145"); 0 when it is not a number.
 double millisecondsOf(const std::string& text);

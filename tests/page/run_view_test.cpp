@@ -115,9 +115,10 @@ TEST(RunView, TreesNoWalkMakesAreDrawnEachElementOnce) {
                         std::to_string(n + 1) + "] took=0.010");
     }
     texts.push_back("2.000 7 end status=1 failure=\"TESSARY: RelayTransportProbe is not visible in the Scripts inspector\\n\"");
+    const std::vector<trace::RecordedLine> lines = runOf(texts);
     page::PageInput input;
     input.traceName = "deep";
-    input.runs.push_back({runOf(texts), {}});
+    input.runs.push_back({lines, {}});
     const page::RunView view = page::viewOf(input.runs.front().lines);
     EXPECT_EQ(view.tree.at(2).parent, 1);
     EXPECT_EQ(view.tree.at(3).parent, 2);
