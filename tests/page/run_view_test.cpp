@@ -109,7 +109,7 @@ TEST(RunView, TreesNoWalkMakesAreDrawnEachElementOnce) {
     std::vector<std::string> texts = kStart;
     texts.push_back(R"(1.000 7 get element=#1 attribute="AXWindows" code=0 kind=list value=[#2] took=0.010)");
     texts.push_back(R"(1.100 7 get element=#2 attribute="AXChildren" code=0 kind=list value=[#2,#1,#3] took=0.010)");
-    constexpr int kDepth = 50000;
+    constexpr int kDepth = 30000;
     for (int n = 3; n < kDepth; ++n) {
         texts.push_back("1.200 7 get element=#" + std::to_string(n) + " attribute=\"AXChildren\" code=0 kind=list value=[#" +
                         std::to_string(n + 1) + "] took=0.010");
