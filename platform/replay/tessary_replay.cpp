@@ -7,6 +7,10 @@
 //
 // Exit status: 0 when every run replays to its recorded outcome, 1 when one diverges or ends
 // differently, 2 for a file that cannot be read or used (one line naming the trace line).
+//
+// With --html PAGE it also draws every run of the file on one page (platform/replay/run_page.h),
+// also the runs of a file it cannot use, as far as their lines go; a page that cannot be written
+// is reported on standard error and gives status 2.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,15 +25,18 @@
 
 #include "main/run.h"
 #include "platform/replay/replay_desktop.h"
+#include "platform/replay/run_page.h"
 #include "trace/format.h"
 #include "trace/reader.h"
 #include "trace/trace.h"
 
 namespace {
 
-constexpr std::string_view kUsage = "usage: tessary-replay [--quiet] [--text] <trace-file>";
+constexpr std::string_view kUsage = "usage: tessary-replay [--quiet] [--text] [--html <page>] <trace-file>";
 
-std::string quoted(std::string_view text) {
+// Named apart from std::quoted, which argument-dependent lookup would otherwise find for a
+// std::string argument, as soon as a header has declared it (libc++'s do).
+std::string quotedText(std::string_view text) {
     std::string out;
     trace::appendQuoted(out, text);
     return out;
@@ -49,8 +56,8 @@ struct Outcome {
 
 std::string describe(const Outcome& outcome) {
     std::string text = "status " + std::to_string(outcome.status);
-    if (!outcome.out.empty()) text += ", printed " + quoted(outcome.out);
-    if (!outcome.err.empty()) text += ", " + quoted(outcome.err);
+    if (!outcome.out.empty()) text += ", printed " + quotedText(outcome.out);
+    if (!outcome.err.empty()) text += ", " + quotedText(outcome.err);
     return text;
 }
 
@@ -90,7 +97,7 @@ Outcome recordedOutcome(const RecordedRun& run, const std::vector<std::string>& 
     return outcome;
 }
 
-bool replayRun(const RecordedRun& run, bool quiet, bool showText) {
+bool replayRun(const RecordedRun& run, bool quiet, bool showText, page::Replayed& verdict) {
     const trace::RecordedLine& start = run.lines.front();
     std::vector<std::string> arguments;
     for (const trace::Field& field : start.fields) {
@@ -135,11 +142,30 @@ bool replayRun(const RecordedRun& run, bool quiet, bool showText) {
         line += "as recorded: " + std::to_string(run.lines.size() - 2) + " events, " + describe(replayed);
         if (!replay::written().empty()) line += ", wrote " + std::to_string(bytes) + " bytes";
     }
+    verdict.replayed = true;
+    verdict.asRecorded = same;
+    verdict.report = line.substr(line.find(": ") + 2);
+    verdict.leftAt = divergence ? divergence->line : 0;
     if (!quiet || !same) std::cout << line << "\n";
     if (showText) {
-        for (const std::string& text : replay::written()) std::cout << "  text " << quoted(text) << "\n";
+        for (const std::string& text : replay::written()) std::cout << "  text " << quotedText(text) << "\n";
     }
     return same;
+}
+
+// Writes the page of these runs, when one was asked for; false after reporting that it could not.
+bool drawPage(const std::string& pagePath, const std::string& tracePath, const std::vector<RecordedRun>& runs,
+              const std::vector<page::Replayed>& verdicts, std::vector<trace::RecordedLine> unplaced) {
+    if (pagePath.empty()) return true;
+    page::PageInput input;
+    input.traceName = tracePath;
+    input.unplaced = std::move(unplaced);
+    for (std::size_t i = 0; i < runs.size(); ++i) input.runs.push_back({runs[i].lines, verdicts[i]});
+    if (const auto error = page::replaceFile(pagePath, page::pageOf(input))) {
+        std::cerr << "tessary-replay: cannot write page " << pagePath << ": " << *error << "\n";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -148,12 +174,15 @@ int main(int argc, char** argv) {
     bool quiet = false;
     bool showText = false;
     std::string path;
+    std::string pagePath;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--quiet") {
             quiet = true;
         } else if (argument == "--text") {
             showText = true;
+        } else if (argument == "--html" && i + 1 < argc && argv[i + 1][0] != '\0' && pagePath.empty()) {
+            pagePath = argv[++i];
         } else if (path.empty() && !argument.starts_with("--")) {
             path = argument;
         } else {
@@ -179,17 +208,20 @@ int main(int argc, char** argv) {
         std::cerr << "tessary-replay: " << *read.error << "\n";
         return 2;
     }
-    // Runs in the order of their start lines; the lines of one run share its process id.
+    // Runs in the order of their start lines; the lines of one run share its process id. The
+    // first line that makes the file unusable for a replay is reported; the runs are still
+    // gathered as far as their lines go, for the page.
     std::vector<RecordedRun> runs;
+    std::vector<trace::RecordedLine> unplaced;
+    std::optional<std::string> refusal;
     std::map<std::int64_t, std::size_t> open;
     for (const trace::RecordedLine& line : read.lines) {
         if (line.event == "start") {
             const trace::Field* version = line.field("version");
-            if (version == nullptr || version->value != trace::kVersionText) {
-                std::cerr << "tessary-replay: trace line " << line.number << ": format version "
-                          << (version != nullptr ? version->value : "(none)") << ", this replay reads version "
-                          << trace::kVersion << "\n";
-                return 2;
+            if (!refusal && (version == nullptr || version->value != trace::kVersionText)) {
+                refusal = "trace line " + std::to_string(line.number) + ": format version " +
+                          (version != nullptr ? version->value : "(none)") + ", this replay reads version " +
+                          std::to_string(trace::kVersion);
             }
             open[line.pid] = runs.size();
             runs.push_back({line.pid, {line}});
@@ -197,24 +229,32 @@ int main(int argc, char** argv) {
         }
         const auto found = open.find(line.pid);
         if (found == open.end()) {
-            std::cerr << "tessary-replay: trace line " << line.number << ": an event of process " << line.pid
-                      << " without its start\n";
-            return 2;
+            if (!refusal) {
+                refusal = "trace line " + std::to_string(line.number) + ": an event of process " + std::to_string(line.pid) +
+                          " without its start";
+            }
+            unplaced.push_back(line);
+            continue;
         }
         runs[found->second].lines.push_back(line);
         if (line.event == "end") open.erase(found);
     }
-    if (!open.empty()) {
+    if (!refusal && !open.empty()) {
         const RecordedRun& cut = runs[open.begin()->second];
-        std::cerr << "tessary-replay: trace line " << cut.lines.back().number << ": run " << cut.pid
-                  << " has no end (cut short by a kill?)\n";
-        return 2;
+        refusal = "trace line " + std::to_string(cut.lines.back().number) + ": run " + std::to_string(cut.pid) +
+                  " has no end (cut short by a kill?)";
     }
-    if (runs.empty()) {
-        std::cerr << "tessary-replay: " << path << " holds no run\n";
+    if (!refusal && runs.empty()) refusal = path + " holds no run";
+    std::vector<page::Replayed> verdicts(runs.size());
+    if (refusal) {
+        std::cerr << "tessary-replay: " << *refusal << "\n";
+        for (page::Replayed& verdict : verdicts) verdict.report = "the replay refused the file: " + *refusal;
+        if (!runs.empty() || !unplaced.empty()) drawPage(pagePath, path, runs, verdicts, std::move(unplaced));
         return 2;
     }
     bool all = true;
-    for (const RecordedRun& run : runs) all = replayRun(run, quiet, showText) && all;
+    for (std::size_t i = 0; i < runs.size(); ++i) all = replayRun(runs[i], quiet, showText, verdicts[i]) && all;
+    std::cout.flush();
+    if (!drawPage(pagePath, path, runs, verdicts, std::move(unplaced))) return 2;
     return all ? 0 : 1;
 }

@@ -1,0 +1,48 @@
+// The page of a trace file: one self-contained HTML file that shows each recorded run at a
+// glance (its outcome, the screen as it read it, its steps, the tree its walks visited and a
+// timeline), written by `tessary-replay --html PAGE`. The page loads nothing: no script, style,
+// font or image comes from elsewhere, and every text from the trace is shown as text, never as
+// markup. It reads without scripts; its one script only folds and highlights.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "trace/reader.h"
+
+namespace page {
+
+// What the replay made of one run.
+struct Replayed {
+    bool replayed = false;    // false: the replay refused the file and ran nothing
+    bool asRecorded = false;  // the run replays to its recorded outcome
+    std::string report;       // the replay's line for the run, or why it ran nothing
+    std::size_t leftAt = 0;   // the trace line where the run left its recording; 0: nowhere
+};
+
+struct PageRun {
+    std::span<const trace::RecordedLine> lines;  // its start line first; held by the caller
+    Replayed replayed;
+};
+
+struct PageInput {
+    std::string traceName;                      // the trace file as named on the command line
+    std::vector<PageRun> runs;                  // in the order of their start lines
+    std::vector<trace::RecordedLine> unplaced;  // lines of a process whose start the file lacks
+};
+
+// The whole page.
+std::string pageOf(const PageInput& input);
+
+// Replaces the file at `path` with `text` in one step: written beside it under another name,
+// then renamed over it. A reader sees the old page or the whole new one. Only a regular file (or
+// a symbolic link, replaced itself) is replaced; a replaced file keeps its permission bits, a new
+// one gets 0666 less the umask. Nothing on success, else what went wrong; then the path is as it
+// was and nothing is left beside it.
+std::optional<std::string> replaceFile(const std::string& path, std::string_view text);
+
+}  // namespace page

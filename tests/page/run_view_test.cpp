@@ -1,0 +1,187 @@
+// The page's reading of a run where the browser tests cannot reach: the activation's answer as
+// a later format records it, trees that no walk would make (an element among its own children,
+// a chain far deeper than any walk), and the one-step replacement of the page file.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/replay/run_page.h"
+#include "platform/replay/run_view.h"
+#include "trace/reader.h"
+
+namespace {
+
+trace::RecordedLine lineOf(const std::string& text, std::size_t number) {
+    std::string error;
+    auto line = trace::readLine(text, error);
+    EXPECT_TRUE(line.has_value()) << text << ": " << error;
+    line->number = number;
+    return *line;
+}
+
+std::vector<trace::RecordedLine> runOf(const std::vector<std::string>& texts) {
+    std::vector<trace::RecordedLine> lines;
+    for (const std::string& text : texts) lines.push_back(lineOf(text, lines.size() + 1));
+    return lines;
+}
+
+const std::vector<std::string> kStart{
+    R"(0.000 7 start version=2 argc=3 arg="tessary" arg="42" arg="/tmp/answer")",
+    R"(0.100 7 run-lock held=yes took=0.010)",
+    R"(0.200 7 trust trusted=yes took=0.010)",
+    R"(0.300 7 applications bundle="com.corel.coreldrawsuite.2022.coreldraw" found=[1] took=0.010)",
+    R"(0.400 7 process-id application=1 pid=99 took=0.000)",
+    R"(0.500 7 application-element pid=99 element=#1 took=0.010)",
+    R"(0.600 7 get element=#1 attribute="AXWindows" code=0 kind=list value=[] took=0.010)",
+    R"(0.700 7 activate application=1 took=0.010)",
+};
+
+const page::Step* stepNamed(const page::RunView& view, const std::string& name) {
+    for (const page::Step& step : view.steps) {
+        if (step.name == name) return &step;
+    }
+    return nullptr;
+}
+
+TEST(RunView, ActivationShowsItsAnswerWhenTracedAndSaysWhenNot) {
+    struct Case {
+        const char* allowed;  // nullptr: the field is missing, as in version 2
+        const char* shown;
+    };
+    for (const Case& c : {Case{"yes", "the answer: allowed"}, Case{"no", "the answer: refused"},
+                          Case{"unknown", "the answer: cannot tell"}, Case{nullptr, "the answer: not recorded"}}) {
+        std::vector<trace::RecordedLine> lines = runOf(kStart);
+        if (c.allowed != nullptr) {
+            // The activate line as the later format writes it: the answer before took=.
+            auto& fields = lines.back().fields;
+            fields.insert(fields.end() - 1, trace::Field{"allowed", c.allowed, false});
+        }
+        const page::RunView view = page::viewOf(lines);
+        const page::Step* activation = stepNamed(view, "activation");
+        ASSERT_NE(activation, nullptr) << (c.allowed ? c.allowed : "(none)");
+        EXPECT_NE(activation->summary.find(c.shown), std::string::npos) << activation->summary;
+        // Cut short after the activation: said on the last step.
+        EXPECT_FALSE(view.ended);
+        EXPECT_TRUE(view.steps.back().stopped);
+        EXPECT_NE(view.steps.back().stopReading.find("without an end line"), std::string::npos);
+    }
+}
+
+TEST(RunView, RepeatedReadsOfFrontmostAreOneStep) {
+    std::vector<std::string> texts = kStart;
+    double at = 1.0;
+    for (const char* answer : {"no", "no", "no", "yes"}) {
+        std::ostringstream get;
+        get.setf(std::ios::fixed);
+        get.precision(3);
+        get << at << " 7 get element=#1 attribute=\"AXFrontmost\" code=0 kind=boolean value=" << answer << " took=0.100";
+        texts.push_back(get.str());
+        if (std::string(answer) == "no") {
+            std::ostringstream sleep;
+            sleep.setf(std::ios::fixed);
+            sleep.precision(3);
+            sleep << at + 0.1 << " 7 sleep us=100000 took=100.000";
+            texts.push_back(sleep.str());
+        }
+        at += 100.1;
+    }
+    texts.push_back("302.400 7 end status=1 failure=\"TESSARY: CorelDRAW is not in front at the Scripts inspector\\n\"");
+    const page::RunView view = page::viewOf(runOf(texts));
+    const page::Step* frontmost = stepNamed(view, "frontmost");
+    ASSERT_NE(frontmost, nullptr);
+    EXPECT_EQ(frontmost->lines.size(), 7u);
+    EXPECT_EQ(frontmost->summary, "4 readings, 0.3 s: CorelDRAW is in front");
+    EXPECT_TRUE(frontmost->folded);
+    EXPECT_TRUE(frontmost->stopped);
+}
+
+// Numbers come from the trace: a file can name an element among its own children or chain
+// elements deeper than any walk. The page is drawn all the same, each element once.
+TEST(RunView, TreesNoWalkMakesAreDrawnEachElementOnce) {
+    std::vector<std::string> texts = kStart;
+    texts.push_back(R"(1.000 7 get element=#1 attribute="AXWindows" code=0 kind=list value=[#2] took=0.010)");
+    texts.push_back(R"(1.100 7 get element=#2 attribute="AXChildren" code=0 kind=list value=[#2,#1,#3] took=0.010)");
+    constexpr int kDepth = 30000;
+    for (int n = 3; n < kDepth; ++n) {
+        texts.push_back("1.200 7 get element=#" + std::to_string(n) + " attribute=\"AXChildren\" code=0 kind=list value=[#" +
+                        std::to_string(n + 1) + "] took=0.010");
+    }
+    texts.push_back("2.000 7 end status=1 failure=\"TESSARY: RelayTransportProbe is not visible in the Scripts inspector\\n\"");
+    const std::vector<trace::RecordedLine> lines = runOf(texts);
+    page::PageInput input;
+    input.traceName = "deep";
+    input.runs.push_back({lines, {}});
+    const page::RunView view = page::viewOf(input.runs.front().lines);
+    EXPECT_EQ(view.tree.at(2).parent, 1);
+    EXPECT_EQ(view.tree.at(3).parent, 2);
+    EXPECT_EQ(view.tree.at(kDepth).parent, kDepth - 1);
+    const std::string html = page::pageOf(input);
+    const auto count = [&](const std::string& what) {
+        std::size_t found = 0;
+        for (std::size_t at = html.find(what); at != std::string::npos; at = html.find(what, at + 1)) ++found;
+        return found;
+    };
+    EXPECT_EQ(count("<div class=\"node\" data-element=\"2\" "), 1u);
+    EXPECT_EQ(count("data-element=\"1\" "), 1u);
+    EXPECT_NE(html.find("more elements were read and are not listed here"), std::string::npos);
+    EXPECT_LT(html.size(), 10u * 1000 * 1000);
+}
+
+struct Scratch {
+    std::filesystem::path directory =
+        std::filesystem::temp_directory_path() / ("tessary-page-test-" + std::to_string(getpid()));
+    Scratch() { std::filesystem::create_directories(directory); }
+    ~Scratch() { std::filesystem::remove_all(directory); }
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(directory)) found.push_back(entry.path().filename());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+std::string contentOf(const std::filesystem::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+TEST(ReplaceFile, ReplacesARegularFileKeepingItsBitsAndLeavesNothingBeside) {
+    Scratch scratch;
+    const std::string path = scratch.directory / "page.html";
+    std::ofstream(path) << "old page";
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    EXPECT_EQ(page::replaceFile(path, "new page"), std::nullopt);
+    EXPECT_EQ(contentOf(path), "new page");
+    struct stat standing {};
+    ASSERT_EQ(stat(path.c_str(), &standing), 0);
+    EXPECT_EQ(standing.st_mode & 07777, 0640u);
+    EXPECT_EQ(scratch.names(), std::vector<std::string>{"page.html"});
+}
+
+TEST(ReplaceFile, RefusesWhatIsNoRegularFileAndLeavesItAlone) {
+    Scratch scratch;
+    const std::string directory = scratch.directory / "a-directory";
+    std::filesystem::create_directory(directory);
+    const std::string fifo = scratch.directory / "a-fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {directory, fifo}) {
+        EXPECT_EQ(page::replaceFile(path, "page"), std::optional<std::string>("not a regular file")) << path;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(directory));
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_EQ(page::replaceFile((scratch.directory / "missing" / "page.html").string(), "page"),
+              std::optional<std::string>("No such file or directory"));
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"a-directory", "a-fifo"}));
+}
+
+}  // namespace
