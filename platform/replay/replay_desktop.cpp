@@ -129,12 +129,11 @@ std::vector<std::string> listItems(const trace::RecordedLine& line, const std::s
 std::pair<double, double> pairIn(const trace::RecordedLine& line, const std::string& text) {
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos) unreadable(line, "a pair of numbers");
-    char* end = nullptr;
-    const double first = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + comma) unreadable(line, "a pair of numbers");
-    const double second = std::strtod(text.c_str() + comma + 1, &end);
-    if (end != text.c_str() + text.size()) unreadable(line, "a pair of numbers");
-    return {first, second};
+    const std::string_view whole = text;
+    const auto first = trace::numberOf(whole.substr(0, comma));
+    const auto second = trace::numberOf(whole.substr(comma + 1));
+    if (!first || !second) unreadable(line, "a pair of numbers");
+    return {*first, *second};
 }
 
 platform::Value answerOf(const trace::RecordedLine& line) {

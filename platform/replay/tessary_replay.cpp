@@ -29,7 +29,9 @@ namespace {
 
 constexpr std::string_view kUsage = "usage: tessary-replay [--quiet] [--text] <trace-file>";
 
-std::string quoted(std::string_view text) {
+// Named apart from std::quoted, which argument-dependent lookup would otherwise pick for a
+// std::string argument on a C++ library whose <string> declares it (libc++).
+std::string quotedText(std::string_view text) {
     std::string out;
     trace::appendQuoted(out, text);
     return out;
@@ -49,8 +51,8 @@ struct Outcome {
 
 std::string describe(const Outcome& outcome) {
     std::string text = "status " + std::to_string(outcome.status);
-    if (!outcome.out.empty()) text += ", printed " + quoted(outcome.out);
-    if (!outcome.err.empty()) text += ", " + quoted(outcome.err);
+    if (!outcome.out.empty()) text += ", printed " + quotedText(outcome.out);
+    if (!outcome.err.empty()) text += ", " + quotedText(outcome.err);
     return text;
 }
 
@@ -137,7 +139,7 @@ bool replayRun(const RecordedRun& run, bool quiet, bool showText) {
     }
     if (!quiet || !same) std::cout << line << "\n";
     if (showText) {
-        for (const std::string& text : replay::written()) std::cout << "  text " << quoted(text) << "\n";
+        for (const std::string& text : replay::written()) std::cout << "  text " << quotedText(text) << "\n";
     }
     return same;
 }
