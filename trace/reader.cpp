@@ -133,7 +133,7 @@ std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, st
 
 bool isPair(std::string_view text) {
     const auto comma = text.find(',');
-    return comma != std::string_view::npos && numberOf(text.substr(0, comma)) && numberOf(text.substr(comma + 1));
+    return comma != std::string_view::npos && doubleOf(text.substr(0, comma)) && doubleOf(text.substr(comma + 1));
 }
 
 bool isMilliseconds(std::string_view text) {
@@ -345,7 +345,7 @@ std::optional<std::int64_t> integerOf(std::string_view value) {
     return number;
 }
 
-std::optional<double> numberOf(std::string_view value) {
+std::optional<double> doubleOf(std::string_view value) {
     // As std::to_chars writes them: no sign but a minus, decimal or scientific, "inf" and "nan".
     // fast_float reads exactly the forms of std::from_chars and rounds as it does, and is there
     // on every C++ library; std::from_chars for double is not (Apple's libc++ lacks it).

@@ -130,8 +130,8 @@ std::pair<double, double> pairIn(const trace::RecordedLine& line, const std::str
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos) unreadable(line, "a pair of numbers");
     const std::string_view whole = text;
-    const auto first = trace::numberOf(whole.substr(0, comma));
-    const auto second = trace::numberOf(whole.substr(comma + 1));
+    const auto first = trace::doubleOf(whole.substr(0, comma));
+    const auto second = trace::doubleOf(whole.substr(comma + 1));
     if (!first || !second) unreadable(line, "a pair of numbers");
     return {*first, *second};
 }
