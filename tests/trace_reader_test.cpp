@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
 #include <string>
 
 namespace {
@@ -121,6 +127,74 @@ TEST(TraceReader, NamesTheLineAndWhatIsWrongWithIt) {
         const trace::ReadTrace read = trace::readTrace(good + c.line);
         EXPECT_EQ(read.error, "trace line 2: " + c.report);
         EXPECT_TRUE(read.lines.empty());
+    }
+}
+
+// The numbers of a pair: the forms that std::to_chars writes, read to the double that was
+// written; nothing that std::from_chars would refuse, also beyond the range of a double.
+TEST(TraceReader, ReadsNumbersAsFromCharsDoes) {
+    const double maximum = std::numeric_limits<double>::max();
+    const double smallest = std::numeric_limits<double>::denorm_min();
+    const struct {
+        const char* text;
+        std::optional<double> value;
+    } cases[] = {
+        {"188", 188.0},
+        {"-165.5", -165.5},
+        {"0.1", 0.1},
+        {"1e+21", 1e21},
+        {"1E5", 1e5},
+        {".5", 0.5},
+        {"5.", 5.0},
+        {"1.7976931348623157e+308", maximum},
+        {"2.2250738585072014e-308", std::numeric_limits<double>::min()},
+        {"5e-324", smallest},
+        {"9007199254740993", 9007199254740992.0},  // halfway: to the even neighbour
+        {"0e400", 0.0},
+        {"inf", std::numeric_limits<double>::infinity()},
+        {"-inf", -std::numeric_limits<double>::infinity()},
+        {"", std::nullopt},
+        {"+1", std::nullopt},
+        {"-", std::nullopt},
+        {" 1", std::nullopt},
+        {"1 ", std::nullopt},
+        {"1e", std::nullopt},
+        {"0x1p3", std::nullopt},
+        {"infinit", std::nullopt},
+        {"nan(", std::nullopt},
+        {"1e400", std::nullopt},
+        {"-1e400", std::nullopt},
+        {"1.7976931348623159e308", std::nullopt},
+        {"1e-400", std::nullopt},
+        {"2.4703282292062327e-324", std::nullopt},  // rounds to zero
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const std::optional<double> read = trace::doubleOf(c.text);
+        ASSERT_EQ(read.has_value(), c.value.has_value());
+        if (read) {
+            EXPECT_EQ(*read, *c.value);
+        }
+    }
+    EXPECT_TRUE(std::isnan(trace::doubleOf("nan").value_or(0)));
+    EXPECT_TRUE(std::signbit(trace::doubleOf("-nan").value_or(0)));
+    EXPECT_TRUE(std::isnan(trace::doubleOf("nan(1a_b)").value_or(0)));
+    EXPECT_TRUE(std::signbit(trace::doubleOf("-0").value_or(1)));
+}
+
+TEST(TraceReader, ReadsEveryDoubleTheWriterWritesToItsBits) {
+    std::mt19937_64 bits(22);
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint64_t pattern = bits();
+        double written = 0;
+        std::memcpy(&written, &pattern, sizeof written);
+        if (std::isnan(written)) continue;
+        char text[64];
+        const auto end = std::to_chars(text, text + sizeof text, written).ptr;
+        SCOPED_TRACE(std::string(text, end));
+        const std::optional<double> read = trace::doubleOf(std::string_view(text, end - text));
+        ASSERT_TRUE(read.has_value());
+        ASSERT_EQ(std::memcmp(&*read, &written, sizeof written), 0);
     }
 }
 

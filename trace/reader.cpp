@@ -1,6 +1,9 @@
 #include "trace/reader.h"
 
 #include <charconv>
+#include <cmath>
+
+#include <fast_float/fast_float.h>
 
 #include "trace/format.h"
 
@@ -127,14 +130,6 @@ std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, st
     return std::nullopt;
 }
 
-
-std::optional<double> doubleOf(std::string_view text) {
-    if (text.empty() || text.front() == '+') return std::nullopt;
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 bool isPair(std::string_view text) {
     const auto comma = text.find(',');
@@ -347,6 +342,27 @@ std::optional<std::int64_t> integerOf(std::string_view value) {
     std::int64_t number = 0;
     const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
     if (error != std::errc{} || end != value.data() + value.size()) return std::nullopt;
+    return number;
+}
+
+std::optional<double> doubleOf(std::string_view value) {
+    // As std::to_chars writes them: no sign but a minus, decimal or scientific, "inf" and "nan".
+    // fast_float reads exactly the forms of std::from_chars and rounds as it does, and is there
+    // on every C++ library; std::from_chars for double is not (Apple's libc++ lacks it).
+    if (value.empty() || value.front() == '+') return std::nullopt;
+    double number = 0;
+    const char* const last = value.data() + value.size();
+    const auto [end, error] = fast_float::from_chars(value.data(), last, number);
+    if (error != std::errc{} || end != last) return std::nullopt;
+    // Digits beyond the range of a double, which std::from_chars refuses as out of range and
+    // fast_float rounds to infinity or to zero: no writer wrote them.
+    const std::string_view magnitude = value.substr(value.front() == '-' ? 1 : 0);
+    const char first = magnitude.front();
+    if (first == 'i' || first == 'I' || first == 'n' || first == 'N') return number;
+    const std::string_view digits = magnitude.substr(0, magnitude.find_first_of("eE"));
+    if (std::isinf(number) || (number == 0 && digits.find_first_of("123456789") != std::string_view::npos)) {
+        return std::nullopt;
+    }
     return number;
 }
 

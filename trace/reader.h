@@ -47,4 +47,8 @@ ReadTrace readTrace(std::string_view text);
 // A bare value as a decimal integer, or nothing.
 std::optional<std::int64_t> integerOf(std::string_view value);
 
+// A bare value as a number of a pair ("188", "-165.5", "1e+21", "nan"), exactly as written, or
+// nothing: no "+" sign, no hexadecimal, nothing beyond the range of a double.
+std::optional<double> doubleOf(std::string_view value);
+
 }  // namespace trace

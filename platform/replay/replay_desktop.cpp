@@ -31,7 +31,7 @@ struct EventRef {
     std::string description;  // "kind=mouse type=down point=110,160 button=left"
 };
 
-std::string quoted(std::string_view text) {
+std::string quotedText(std::string_view text) {
     std::string out;
     trace::appendQuoted(out, text);
     return out;
@@ -58,7 +58,7 @@ std::string requestOf(const trace::RecordedLine& line, std::initializer_list<std
     for (const std::string_view key : keys) {
         const trace::Field* f = line.field(key);
         if (f == nullptr) continue;
-        out.append(" ").append(key).append("=").append(f->quoted ? quoted(f->value) : f->value);
+        out.append(" ").append(key).append("=").append(f->quoted ? quotedText(f->value) : f->value);
     }
     return out;
 }
@@ -129,12 +129,11 @@ std::vector<std::string> listItems(const trace::RecordedLine& line, const std::s
 std::pair<double, double> pairIn(const trace::RecordedLine& line, const std::string& text) {
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos) unreadable(line, "a pair of numbers");
-    char* end = nullptr;
-    const double first = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + comma) unreadable(line, "a pair of numbers");
-    const double second = std::strtod(text.c_str() + comma + 1, &end);
-    if (end != text.c_str() + text.size()) unreadable(line, "a pair of numbers");
-    return {first, second};
+    const std::string_view whole = text;
+    const auto first = trace::doubleOf(whole.substr(0, comma));
+    const auto second = trace::doubleOf(whole.substr(comma + 1));
+    if (!first || !second) unreadable(line, "a pair of numbers");
+    return {*first, *second};
 }
 
 platform::Value answerOf(const trace::RecordedLine& line) {
@@ -207,7 +206,7 @@ void releaseEvent(void* reference) noexcept { delete static_cast<replay::EventRe
 bool isProcessTrusted() { return replay::yesIn(take("trust", {}), "trusted"); }
 
 std::vector<Application> runningApplications(std::string_view bundleIdentifier) {
-    const auto& line = take("applications bundle=" + replay::quoted(bundleIdentifier), {"bundle"});
+    const auto& line = take("applications bundle=" + replay::quotedText(bundleIdentifier), {"bundle"});
     std::vector<Application> found;
     for (const std::string& item : replay::listItems(line, replay::valueOf(line, "found"))) {
         const auto value = trace::integerOf(item);
@@ -255,7 +254,7 @@ Element retainElement(const Element& element) {
 
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     const auto& line =
-        take("get element=" + replay::elementText(element) + " attribute=" + replay::quoted(attribute), {"element", "attribute"});
+        take("get element=" + replay::elementText(element) + " attribute=" + replay::quotedText(attribute), {"element", "attribute"});
     AttributeResult result;
     result.code = replay::codeIn(line);
     result.value = replay::answerOf(line);
@@ -264,7 +263,7 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
 
 std::int32_t performAction(const Element& element, std::string_view action) {
     const auto& line =
-        take("press element=" + replay::elementText(element) + " action=" + replay::quoted(action), {"element", "action"});
+        take("press element=" + replay::elementText(element) + " action=" + replay::quotedText(action), {"element", "action"});
     return replay::codeIn(line);
 }
 
@@ -290,8 +289,8 @@ void postEvent(const Event& event) {
 void sleepMicroseconds(std::uint32_t microseconds) { take("sleep us=" + replay::number(microseconds), {"us"}); }
 
 std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view text) {
-    const auto& line = take("write path=" + replay::quoted(path) + " bytes=" + replay::number(static_cast<std::int64_t>(text.size())) +
-                                " text=" + replay::quoted(text),
+    const auto& line = take("write path=" + replay::quotedText(path) + " bytes=" + replay::number(static_cast<std::int64_t>(text.size())) +
+                                " text=" + replay::quotedText(text),
                             {"path", "bytes", "text"});
     replay::state().written.emplace_back(text);
     if (replay::valueOf(line, "outcome") == "ok") return std::nullopt;

@@ -34,8 +34,8 @@ namespace {
 
 constexpr std::string_view kUsage = "usage: tessary-replay [--quiet] [--text] [--html <page>] <trace-file>";
 
-// Named apart from std::quoted, which argument-dependent lookup would otherwise find for a
-// std::string argument, as soon as a header has declared it (libc++'s do).
+// Named apart from std::quoted, which argument-dependent lookup would otherwise pick for a
+// std::string argument on a C++ library whose <string> declares it (libc++).
 std::string quotedText(std::string_view text) {
     std::string out;
     trace::appendQuoted(out, text);
