@@ -185,10 +185,11 @@ int main(int argc, char** argv) {
     for (const trace::RecordedLine& line : read.lines) {
         if (line.event == "start") {
             const trace::Field* version = line.field("version");
-            if (version == nullptr || version->value != trace::kVersionText) {
+            const auto number = version != nullptr ? trace::integerOf(version->value) : std::nullopt;
+            if (!number || *number < trace::kOldestReadVersion || *number > trace::kVersion) {
                 std::cerr << "tessary-replay: trace line " << line.number << ": format version "
-                          << (version != nullptr ? version->value : "(none)") << ", this replay reads version "
-                          << trace::kVersion << "\n";
+                          << (version != nullptr ? version->value : "(none)") << ", this replay reads versions "
+                          << trace::kOldestReadVersion << " to " << trace::kVersion << "\n";
                 return 2;
             }
             open[line.pid] = runs.size();
