@@ -500,21 +500,23 @@ TEST(WrongScript, AYesOrNoReadWithoutAnAnswerGoesOn) {
     struct Answer {
         const char* what;
         std::function<void(int)> inject;
+        int readings;  // of the attribute: an answer that cannot tell is not asked again
     };
     const Answer answers[] = {
-        {"no value", [](int n) { fake::failRequest(n, platform::kNoValue); }},
-        {"cannot complete", [](int n) { fake::failRequest(n, platform::kCannotComplete); }},
-        {"unsupported", [](int n) { fake::failRequest(n, platform::kAttributeUnsupported); }},
-        {"false beside an error code", [](int n) { fake::answerRequest(n, fake::Failing{platform::kFailure, {}}); }},
-        {"success, nothing stored", [](int n) { fake::answerRequest(n, fake::Failing{platform::kSuccess, {}}); }},
-        {"a number other than 0 or 1", [](int n) { fake::answerRequest(n, fake::Number{2}); }},
-        {"a text", [](int n) { fake::answerRequest(n, std::string("no")); }},
-        {"yes", [](int n) { fake::answerRequest(n, true); }},
-        {"yes as the number 1", [](int n) { fake::answerRequest(n, fake::Number{1}); }},
+        {"no value", [](int n) { fake::failRequest(n, platform::kNoValue); }, 1},
+        {"cannot complete", [](int n) { fake::failRequest(n, platform::kCannotComplete); }, 1},
+        {"unsupported", [](int n) { fake::failRequest(n, platform::kAttributeUnsupported); }, 1},
+        {"false beside an error code", [](int n) { fake::answerRequest(n, fake::Failing{platform::kFailure, {}}); }, 1},
+        {"success, nothing stored", [](int n) { fake::answerRequest(n, fake::Failing{platform::kSuccess, {}}); }, 1},
+        {"a number other than 0 or 1", [](int n) { fake::answerRequest(n, fake::Number{2}); }, 1},
+        {"a text", [](int n) { fake::answerRequest(n, std::string("no")); }, 1},
+        {"yes", [](int n) { fake::answerRequest(n, true); }, 1},
+        {"yes as the number 1", [](int n) { fake::answerRequest(n, fake::Number{1}); }, 1},
         // One "no", then an answer that cannot tell: the run goes on at once.
-        {"no, then no value", [](int n) { fake::answerRequest(n, false); fake::failRequest(n + 1, platform::kNoValue); }},
+        {"no, then no value", [](int n) { fake::answerRequest(n, false); fake::failRequest(n + 1, platform::kNoValue); }, 2},
     };
     for (const int read : {kFrontmostRead, kSelectedRead}) {
+        const std::string readLine = read == kFrontmostRead ? "get app AXFrontmost" : "get row AXSelected";
         for (const Answer& a : answers) {
             SCOPED_TRACE(std::string(a.what) + " at request " + std::to_string(read));
             const std::string path = scratchDirectory() + "/r";
@@ -522,6 +524,8 @@ TEST(WrongScript, AYesOrNoReadWithoutAnAnswerGoesOn) {
             EXPECT_EQ(outcome.err, "");
             EXPECT_EQ(outcome.status, 0);
             EXPECT_EQ(outcome.out, path + "\n");
+            EXPECT_EQ(std::count(outcome.record.begin(), outcome.record.end(), readLine), a.readings);
+            EXPECT_EQ(requestCount(outcome), 66 + a.readings - 1);
         }
         // And a definite "no" at the same request and at every reading after it, as a boolean or
         // as the number 0, stops the run before any click that follows.
