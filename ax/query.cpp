@@ -37,6 +37,10 @@ ElementList elementList(Value value) {
     return {};
 }
 
+std::optional<ElementList> list(const Element& element, std::string_view name) {
+    return held<ElementList>(attribute(element, name));
+}
+
 ElementList children(const Element& element) { return elementList(attribute(element, "AXChildren")); }
 
 std::optional<Point> point(const Element& element) { return held<Point>(attribute(element, "AXPosition")); }

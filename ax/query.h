@@ -32,6 +32,10 @@ bool stringEquals(const Element& element, std::string_view name, std::string_vie
 // element, a text, ...) is the empty list.
 ElementList elementList(Value value);
 
+// The attribute as a list, or nothing unless the request succeeded with a list: the caller tells
+// an empty list from an application that did not answer.
+std::optional<ElementList> list(const Element& element, std::string_view name);
+
 // "AXChildren" as a list, possibly empty.
 ElementList children(const Element& element);
 

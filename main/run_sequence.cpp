@@ -14,6 +14,11 @@ constexpr std::uint32_t kAfterEscape = 100000;
 constexpr std::uint32_t kBetweenClicks = 100000;
 constexpr std::uint32_t kPollInterval = 100000;
 constexpr int kPolls = 100;
+// A "no" from CorelDRAW is read again this far apart, up to 2 s in all for the activation and
+// 1 s for the row's selection.
+constexpr std::uint32_t kBetweenReadings = 100000;
+constexpr int kFrontmostRereads = 20;
+constexpr int kSelectedRereads = 10;
 
 // A rename open in the row shows as a text field anywhere in the row's walk.
 bool isRenaming(const platform::Element& row) {
@@ -70,8 +75,18 @@ bool inside(platform::Point point, const Frame& frame) {
 
 // The application and the row answer yes-or-no questions; only a definite "no" stops the run. A
 // platform that cannot say (no value, an error, a value of another kind) lets the run go on.
-void failUnless(std::optional<bool> answer, std::string_view message) {
-    if (answer == false) fail(message);
+//
+// A question reaches CorelDRAW's main thread on a channel of its own, not in order with the input
+// events posted before it, and an activation completes only once CorelDRAW's run loop has taken
+// it: a busy CorelDRAW answers with the state it had before. So a "no" is asked again, 100 ms
+// later, up to `rereads` times; a "yes" or an answer that cannot tell goes on at once, and only a
+// "no" at every reading stops the run. A run whose answers come at once asks once and waits for
+// nothing more.
+void failUnlessShown(const platform::Element& element, std::string_view attribute, int rereads, std::string_view message) {
+    for (int reread = 0; ax::boolean(element, attribute) == false; ++reread) {
+        if (reread == rereads) fail(message);
+        traced::sleepMicroseconds(kBetweenReadings);
+    }
 }
 
 constexpr std::string_view kNotInFront = "CorelDRAW is not in front at the Scripts inspector";
@@ -92,12 +107,13 @@ target::AlertMatch runSequence(const Run& run) {
     // An alert already open would be taken for the answer.
     if (target::alertText(run.root)) fail("CorelDRAW has an open alert");
 
+    // Whether the system allowed the request goes to the trace only: the run asks CorelDRAW itself.
     traced::activate(run.application);
     traced::sleepMicroseconds(kAfterActivation);
     // Activation is a request that the system may refuse without a word, and a click into an
     // application that is not active only activates it: it would select nothing, and Run would
     // run whatever script was selected before.
-    failUnless(ax::boolean(run.root, "AXFrontmost"), kNotInFront);
+    failUnlessShown(run.root, "AXFrontmost", kFrontmostRereads, kNotInFront);
 
     std::optional<target::ScriptWindowMatch> tuple = target::findScriptWindow(run.root);
     if (!tuple) fail("RelayTransportProbe is not visible in the Scripts inspector");
@@ -119,8 +135,8 @@ target::AlertMatch runSequence(const Run& run) {
     clickInCorelDraw(run, located->points.row);
     traced::sleepMicroseconds(kBetweenClicks);
     // Run runs whatever is selected: without the row selected, the click went elsewhere or was
-    // taken as activation only. One read, no retry, no wait.
-    failUnless(ax::boolean(row, "AXSelected"), kNotInFront);
+    // taken as activation only.
+    failUnlessShown(row, "AXSelected", kSelectedRereads, kNotInFront);
     clickInCorelDraw(run, located->points.runButton);
 
     for (int poll = 0; poll < kPolls; ++poll) {

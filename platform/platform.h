@@ -116,8 +116,14 @@ std::vector<Application> runningApplications(std::string_view bundleIdentifier);
 
 std::int64_t processIdentifier(const Application& application);
 
-// Asks for the application to come to the front with no options. The answer is not reported.
-void activate(const Application& application);
+// Whether the platform allowed a request to bring an application to the front: allowed or
+// refused as the platform answered it, unknown where it gives no answer. Allowed is no promise
+// that the application is in front yet: the application takes its activation when it gets to it.
+enum class Activation { allowed, refused, unknown };
+
+// Asks for the application to come to the front with no options, and reports the platform's
+// answer to the request.
+Activation activate(const Application& application);
 
 // Who owns what lies at a screen point.
 enum class Occupant {

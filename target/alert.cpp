@@ -4,7 +4,6 @@
 
 #include "ax/query.h"
 #include "ax/walk.h"
-#include "main/fail.h"
 #include "trace/traced.h"
 
 namespace target {
@@ -12,10 +11,9 @@ namespace {
 
 constexpr std::string_view kAlertDescription = "\u8B66\u544A";  // 警告
 
-}  // namespace
-
-std::optional<AlertMatch> alertText(const platform::Element& root) {
-    for (platform::Element& window : ax::elementList(ax::attribute(root, "AXWindows"))) {
+// The first of these windows that is an alert with a message, and its message.
+std::optional<AlertMatch> alertAmong(platform::ElementList windows) {
+    for (platform::Element& window : windows) {
         if (!ax::stringEquals(window, "AXDescription", kAlertDescription)) continue;
         const platform::ElementList walk = ax::descendants(window);
         std::vector<const platform::Element*> staticTexts;
@@ -34,14 +32,23 @@ std::optional<AlertMatch> alertText(const platform::Element& root) {
     return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<AlertMatch> alertText(const platform::Element& root) {
+    return alertAmong(ax::elementList(ax::attribute(root, "AXWindows")));
+}
+
+AlertLook lookForAlert(const platform::Element& root) {
+    std::optional<platform::ElementList> windows = ax::list(root, "AXWindows");
+    if (!windows) return AlertLook::unanswered;
+    return alertAmong(std::move(*windows)) ? AlertLook::open : AlertLook::closed;
+}
+
 bool dismissAlert(const platform::Element& window) {
     for (const platform::Element& element : ax::descendants(window)) {
         if (!ax::stringEquals(element, "AXRole", "AXButton")) continue;
         if (!ax::stringEquals(element, "AXTitle", "OK")) continue;
-        const std::int32_t code = traced::performAction(element, "AXPress");
-        if (code == platform::kSuccess) return true;
-        if (code == platform::kCannotComplete) return false;
-        tessary::fail("cannot dismiss CorelDRAW response");
+        return traced::performAction(element, "AXPress") == platform::kSuccess;
     }
     return true;
 }

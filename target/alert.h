@@ -20,11 +20,20 @@ struct AlertMatch {
 // when no window qualifies: an alert without a message neither counts as open nor as an answer.
 std::optional<AlertMatch> alertText(const platform::Element& root);
 
+// One look for an open alert where a look that went unanswered must not count as "none": after
+// an OK press that did not report success, only a window list that CorelDRAW gave shows that the
+// alert has closed.
+enum class AlertLook {
+    open,        // an alert as alertText recognises it is listed
+    closed,      // "AXWindows" answered with a list, and no window in it is an alert
+    unanswered,  // "AXWindows" gave no list: nothing can be told
+};
+AlertLook lookForAlert(const platform::Element& root);
+
 // Presses the first button titled "OK" in walk order below the alert window, once. Returns
-// without pressing anything when there is none; ends the run with "cannot dismiss CorelDRAW
-// response" when the press is refused. Does not wait for the alert to close. False when the
-// press timed out (kCannotComplete): it may still have happened, and the caller looks whether
-// the alert is gone.
+// without pressing anything when there is none. Does not wait for the alert to close. False when
+// the press did not report success: AppKit applications answer failure codes (-25200, -25204,
+// -25205, -25206) for presses they performed, so the caller looks whether the alert is gone.
 [[nodiscard]] bool dismissAlert(const platform::Element& window);
 
 }  // namespace target

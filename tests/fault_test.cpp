@@ -99,7 +99,7 @@ std::vector<Fault> faults() {
         list.push_back({name, [code = code](int n) { fake::failRequest(n, code); }, true});
     }
     const std::pair<const char*, fake::Attribute> wrongKinds[] = {
-        {"a number", fake::Number{1}},
+        {"a number", fake::Number{7}},
         {"a single element", fake::ElementAt{"inspector"}},
         {"a point", Point{1, 2}},
         {"a size", Size{3, 4}},

@@ -364,7 +364,8 @@ TEST(Run, ClicksGoAheadWhereCorelDrawIsInFrontOrThePlatformCannotTell) {
     const std::vector<fake::ScreenWindow> corelPanel{{kCorelPid, Point{0, 0}, Size{1920, 1080}}};
     const std::vector<fake::ScreenWindow> otherWindow{{777, Point{0, 0}, Size{1920, 1080}}};
     const std::string notInFront = "TESSARY: CorelDRAW is not in front at the Scripts inspector\n";
-    const std::vector<std::string> rowClickOnly = joined({kBinding, kActivation, kRowClick, {"sleep 100000"}});
+    const std::vector<std::string> rowClickOnly =
+        joined({kBinding, kActivation, kRowClick, {"sleep 100000"}, repeated({"sleep 100000"}, 10)});
     const Case cases[] = {
         // A window of CorelDRAW itself lies there: the row click goes ahead but selects nothing, so
         // Run is never clicked.
@@ -418,7 +419,9 @@ TEST(WrongScript, RefusedActivationClicksNothing) {
         EXPECT_EQ(outcome.status, 1);
         EXPECT_EQ(outcome.out, "");
         EXPECT_EQ(outcome.err, kNotInFrontLine);
-        EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation}));
+        // A "no" at each of 21 readings, 100 ms apart after the first.
+        EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, repeated({"sleep 100000"}, 20)}));
+        EXPECT_EQ(std::count(outcome.record.begin(), outcome.record.end(), "get app AXFrontmost"), 21);
         EXPECT_EQ(recordOf(outcome, {"get"}).back(), "get app AXFrontmost");
         EXPECT_EQ(outcome.liveElements, 0);
     }
@@ -484,7 +487,9 @@ TEST(WrongScript, ARowClickThatSelectsNothingNeverLeadsToRun) {
     const Outcome outcome = runTessary(std::move(desktop), {"1", "/tmp/never-written"});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.err, kNotInFrontLine);
-    EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, kRowClick, {"sleep 100000"}}));
+    // A "no" at each of 11 readings, 100 ms apart after the first.
+    EXPECT_EQ(timeline(outcome), joined({kBinding, kActivation, kRowClick, {"sleep 100000"}, repeated({"sleep 100000"}, 10)}));
+    EXPECT_EQ(std::count(outcome.record.begin(), outcome.record.end(), "get row AXSelected"), 11);
     EXPECT_EQ(recordOf(outcome, {"get"}).back(), "get row AXSelected");
     EXPECT_EQ(outcome.liveElements, 0);
 }
@@ -495,18 +500,23 @@ TEST(WrongScript, AYesOrNoReadWithoutAnAnswerGoesOn) {
     struct Answer {
         const char* what;
         std::function<void(int)> inject;
+        int readings;  // of the attribute: an answer that cannot tell is not asked again
     };
     const Answer answers[] = {
-        {"no value", [](int n) { fake::failRequest(n, platform::kNoValue); }},
-        {"cannot complete", [](int n) { fake::failRequest(n, platform::kCannotComplete); }},
-        {"unsupported", [](int n) { fake::failRequest(n, platform::kAttributeUnsupported); }},
-        {"false beside an error code", [](int n) { fake::answerRequest(n, fake::Failing{platform::kFailure, {}}); }},
-        {"success, nothing stored", [](int n) { fake::answerRequest(n, fake::Failing{platform::kSuccess, {}}); }},
-        {"a number", [](int n) { fake::answerRequest(n, fake::Number{0}); }},
-        {"a text", [](int n) { fake::answerRequest(n, std::string("no")); }},
-        {"yes", [](int n) { fake::answerRequest(n, true); }},
+        {"no value", [](int n) { fake::failRequest(n, platform::kNoValue); }, 1},
+        {"cannot complete", [](int n) { fake::failRequest(n, platform::kCannotComplete); }, 1},
+        {"unsupported", [](int n) { fake::failRequest(n, platform::kAttributeUnsupported); }, 1},
+        {"false beside an error code", [](int n) { fake::answerRequest(n, fake::Failing{platform::kFailure, {}}); }, 1},
+        {"success, nothing stored", [](int n) { fake::answerRequest(n, fake::Failing{platform::kSuccess, {}}); }, 1},
+        {"a number other than 0 or 1", [](int n) { fake::answerRequest(n, fake::Number{2}); }, 1},
+        {"a text", [](int n) { fake::answerRequest(n, std::string("no")); }, 1},
+        {"yes", [](int n) { fake::answerRequest(n, true); }, 1},
+        {"yes as the number 1", [](int n) { fake::answerRequest(n, fake::Number{1}); }, 1},
+        // One "no", then an answer that cannot tell: the run goes on at once.
+        {"no, then no value", [](int n) { fake::answerRequest(n, false); fake::failRequest(n + 1, platform::kNoValue); }, 2},
     };
     for (const int read : {kFrontmostRead, kSelectedRead}) {
+        const std::string readLine = read == kFrontmostRead ? "get app AXFrontmost" : "get row AXSelected";
         for (const Answer& a : answers) {
             SCOPED_TRACE(std::string(a.what) + " at request " + std::to_string(read));
             const std::string path = scratchDirectory() + "/r";
@@ -514,37 +524,131 @@ TEST(WrongScript, AYesOrNoReadWithoutAnAnswerGoesOn) {
             EXPECT_EQ(outcome.err, "");
             EXPECT_EQ(outcome.status, 0);
             EXPECT_EQ(outcome.out, path + "\n");
+            EXPECT_EQ(std::count(outcome.record.begin(), outcome.record.end(), readLine), a.readings);
+            EXPECT_EQ(requestCount(outcome), 66 + a.readings - 1);
         }
-        // And the definite "no" at the same request stops the run before any click that follows.
-        SCOPED_TRACE("no at request " + std::to_string(read));
-        const Outcome outcome =
-            runTessary(otherScriptSelected(), {"1", "/tmp/never-written"}, [&] { fake::answerRequest(read, false); });
-        EXPECT_EQ(outcome.err, kNotInFrontLine);
-        EXPECT_EQ(posted(outcome).size(), read == kFrontmostRead ? 0u : 2u);
+        // And a definite "no" at the same request and at every reading after it, as a boolean or
+        // as the number 0, stops the run before any click that follows.
+        const int readings = read == kFrontmostRead ? 21 : 11;
+        for (const fake::Attribute& no : {fake::Attribute(false), fake::Attribute(fake::Number{0})}) {
+            SCOPED_TRACE("no at request " + std::to_string(read) + " and after");
+            const Outcome outcome = runTessary(otherScriptSelected(), {"1", "/tmp/never-written"}, [&] {
+                for (int n = read; n < read + readings; ++n) fake::answerRequest(n, no);
+            });
+            EXPECT_EQ(outcome.err, kNotInFrontLine);
+            EXPECT_EQ(posted(outcome).size(), read == kFrontmostRead ? 0u : 2u);
+            EXPECT_EQ(requestCount(outcome), read + readings - 1);
+        }
     }
 }
 
-// An OK press that times out may still have happened: the run looks again for an open alert, up
-// to 10 times, 100 ms apart. Gone: the exchange is complete. Still there: it failed.
-TEST(WrongScript, AnOkPressThatTimedOutIsCheckedBeforeTheRunIsCalledFailed) {
-    for (const bool closes : {true, false}) {
-        SCOPED_TRACE(closes ? "the alert closed all the same" : "the alert stays open");
-        fake::Desktop desktop = corelDesktop(relayAnswer("1"));
-        desktop.script->okPressResult = platform::kCannotComplete;
-        desktop.script->okPressActsAnyway = closes;
+// An OK press that does not report success may still have happened: the run looks again for an
+// open alert, up to 10 times, 100 ms apart. Only a window list that CorelDRAW gave without the
+// alert counts as closed; a look whose "AXWindows" goes unanswered counts as nothing. Each code,
+// with the alert gone or still there, and with "AXWindows" unreadable for some or all looks.
+TEST(WrongScript, AnOkPressThatDidNotSucceedIsCheckedBeforeTheRunIsCalledFailed) {
+    const std::int32_t codes[] = {platform::kFailure,  platform::kIllegalArgument,     platform::kInvalidElement,
+                                  platform::kCannotComplete, platform::kAttributeUnsupported, platform::kActionUnsupported,
+                                  platform::kApiDisabled, platform::kNoValue};
+    struct Case {
+        const char* what;
+        bool closes;     // the press closed the alert all the same
+        int unanswered;  // looks whose "AXWindows" goes unanswered
+        int looks;       // "AXWindows" reads after the press
+        bool succeeds;
+    };
+    const Case cases[] = {
+        {"gone, seen at the first look", true, 0, 1, true},
+        {"gone, seen after 4 unanswered looks", true, 4, 5, true},
+        {"gone, seen at the last look", true, 9, 10, true},
+        {"gone, but no look answered", true, 10, 10, false},
+        {"still there", false, 0, 10, false},
+        {"still there, 3 looks unanswered", false, 3, 10, false},
+    };
+    for (const std::int32_t code : codes) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(code) + ", " + c.what);
+            fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+            desktop.script->okPressResult = code;
+            desktop.script->okPressActsAnyway = c.closes;
+            desktop.script->windowsUnansweredAfterOk = c.unanswered;
+            const std::string path = scratchDirectory() + "/result";
+            const Outcome outcome = runTessary(std::move(desktop), {"1", path});
+            EXPECT_EQ(outcome.status, c.succeeds ? 0 : 1);
+            EXPECT_EQ(outcome.out, c.succeeds ? path + "\n" : "");
+            EXPECT_EQ(outcome.err, c.succeeds ? "" : "TESSARY: cannot dismiss CorelDRAW response\n");
+            EXPECT_EQ(readFile(path), relayAnswer("1"));
+            const std::vector<std::string> lines = timeline(outcome);
+            const auto press = std::find(lines.begin(), lines.end(), "press alert-ok AXPress");
+            ASSERT_NE(press, lines.end());
+            EXPECT_EQ(std::vector<std::string>(press + 1, lines.end()), repeated({"sleep 100000"}, c.looks - 1));
+            const std::vector<std::string> all = outcome.record;
+            const auto pressed = std::find(all.begin(), all.end(), "press alert-ok AXPress");
+            EXPECT_EQ(std::count(pressed, all.end(), "get app AXWindows"), c.looks);
+            EXPECT_EQ(outcome.liveElements, 0);
+        }
+    }
+}
+
+// ---- CorelDRAW answers late ---------------------------------------------------------------------
+//
+// A busy CorelDRAW answers "AXFrontmost" and "AXSelected" with its old state for a while: a "no" is
+// read again 100 ms later, up to 2 s of such waits for the activation and 1 s for the selection.
+
+// The activation shows `activationLate` after the request, the row's selection `selectionLate`
+// after the row click's button-up (virtual time).
+Outcome lateRun(std::int64_t activationLate, std::int64_t selectionLate, const std::string& path) {
+    fake::Desktop desktop = otherScriptSelected();
+    desktop.activationShowsAfterMicroseconds = activationLate;
+    desktop.selectionShowsAfterMicroseconds = selectionLate;
+    return runTessary(std::move(desktop), {"1", path});
+}
+
+TEST(LateAnswer, ARunWaitsForWhatCorelDrawShowsLateWithinItsBound) {
+    struct Case {
+        const char* what;
+        std::int64_t activationLate;
+        std::int64_t selectionLate;
+        int frontmostSleeps;  // 100 ms waits after the 200 ms one
+        int selectedSleeps;   // 100 ms waits after the 100 ms between the clicks
+        bool completes;
+    };
+    // The first reading of "AXFrontmost" comes 200 ms after the activation, the k-th reread
+    // k x 100 ms later; the first of "AXSelected" 150 ms after the row's button-up (the click's
+    // own 50 ms, then 100 ms), the k-th reread k x 100 ms later.
+    const Case cases[] = {
+        {"both at once", 0, 0, 0, 0, true},
+        {"in front 1.5 s late", 1500000, 0, 13, 0, true},
+        {"selected 0.9 s late", 0, 900000, 0, 8, true},
+        {"both late", 1500000, 900000, 13, 8, true},
+        {"in front at the last reading", 2200000, 0, 20, 0, true},
+        {"in front just after the last reading", 2200001, 0, 20, 0, false},
+        {"selected at the last reading", 0, 1150000, 0, 10, true},
+        {"selected just after the last reading", 0, 1150001, 0, 10, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         const std::string path = scratchDirectory() + "/result";
-        const Outcome outcome = runTessary(std::move(desktop), {"1", path});
-        EXPECT_EQ(outcome.status, closes ? 0 : 1);
-        EXPECT_EQ(outcome.out, closes ? path + "\n" : "");
-        EXPECT_EQ(outcome.err, closes ? "" : "TESSARY: cannot dismiss CorelDRAW response\n");
-        EXPECT_EQ(readFile(path), relayAnswer("1"));
-        const std::vector<std::string> lines = timeline(outcome);
-        const auto press = std::find(lines.begin(), lines.end(), "press alert-ok AXPress");
-        ASSERT_NE(press, lines.end());
-        EXPECT_EQ(std::vector<std::string>(press + 1, lines.end()), repeated({"sleep 100000"}, closes ? 0 : 9));
-        const std::vector<std::string> all = outcome.record;
-        const auto pressed = std::find(all.begin(), all.end(), "press alert-ok AXPress");
-        EXPECT_EQ(std::count(pressed, all.end(), "get app AXWindows"), closes ? 1 : 10);
+        const Outcome outcome = lateRun(c.activationLate, c.selectionLate, path);
+        EXPECT_EQ(outcome.status, c.completes ? 0 : 1);
+        EXPECT_EQ(outcome.err, c.completes ? "" : kNotInFrontLine);
+        EXPECT_EQ(readFile(path), c.completes ? std::optional(relayAnswer("1")) : std::nullopt);
+        const std::vector<std::string> frontmostWait = repeated({"sleep 100000"}, c.frontmostSleeps);
+        const std::vector<std::string> selectedWait = repeated({"sleep 100000"}, c.selectedSleeps);
+        const bool frontmostFails = !c.completes && c.activationLate > 0;
+        std::vector<std::string> expected = joined({kBinding, kActivation, frontmostWait});
+        if (!frontmostFails) {
+            expected = joined({expected, kRowClick, {"sleep 100000"}, selectedWait});
+            if (c.completes) {
+                expected = joined({expected, {"look 66,486", "post mouse-down 66,486", "sleep 50000", "post mouse-up 66,486",
+                                              "sleep 50000", "press alert-ok AXPress"}});
+            }
+        }
+        EXPECT_EQ(timeline(outcome), expected);
+        // One reading more than the waits between them; none of the other script ever ran.
+        EXPECT_EQ(std::count(outcome.record.begin(), outcome.record.end(), "get app AXFrontmost"), c.frontmostSleeps + 1);
+        EXPECT_EQ(std::count(outcome.record.begin(), outcome.record.end(), "get row AXSelected"),
+                  frontmostFails ? 0 : c.selectedSleeps + 1);
         EXPECT_EQ(outcome.liveElements, 0);
     }
 }

@@ -48,6 +48,22 @@ TEST(TraceReader, ReadsEveryKindOfValueTheWriterWrites) {
     EXPECT_EQ(read.lines[9].milliseconds, "208.241");
 }
 
+// The activation's answer came with version 3; a version-2 line, without it, still reads.
+TEST(TraceReader, ReadsTheActivationWithAndWithoutItsAnswer) {
+    const std::string text =
+        "3.502 41 activate application=1 allowed=yes took=1.414\n"
+        "3.502 41 activate application=1 allowed=no took=1.414\n"
+        "3.502 41 activate application=1 allowed=unknown took=1.414\n"
+        "3.502 41 activate application=1 took=1.414\n";
+    const trace::ReadTrace read = trace::readTrace(text);
+    ASSERT_EQ(read.error, std::nullopt);
+    ASSERT_EQ(read.lines.size(), 4u);
+    EXPECT_EQ(read.lines[0].field("allowed")->value, "yes");
+    EXPECT_EQ(read.lines[1].field("allowed")->value, "no");
+    EXPECT_EQ(read.lines[2].field("allowed")->value, "unknown");
+    EXPECT_EQ(read.lines[3].field("allowed"), nullptr);
+}
+
 TEST(TraceReader, NamesTheLineAndWhatIsWrongWithIt) {
     const std::string good = "0.000 41 trust trusted=yes took=0.010\n";
     const struct {
@@ -121,6 +137,8 @@ TEST(TraceReader, NamesTheLineAndWhatIsWrongWithIt) {
          "a byte in a quoted text that is written escaped"},
         {"0.000 41 get element=#7 attribute=\"AX\xE2\x80\xA9\" code=0 kind=absent took=0.010\n",
          "a byte in a quoted text that is written escaped"},
+        {"0.000 41 activate application=1 allowed=maybe took=0.010\n", "allowed= is not a known word"},
+        {"0.000 41 activate application=1 took=0.010 allowed=yes\n", "unexpected allowed= after the event's fields"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

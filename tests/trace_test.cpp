@@ -574,9 +574,9 @@ TEST(Trace, OtherValuesAndAPressThatTimedOutAreWrittenAsAnswered) {
     fake::Desktop desktop = corelDesktop(relayAnswer("1"));
     desktop.script->okPressResult = platform::kCannotComplete;
     desktop.script->okPressActsAnyway = true;
-    // The application's AXFrontmost (request 3) answers a number.
+    // The application's AXFrontmost (request 3) answers a number that is no yes or no.
     const Outcome outcome = runWithTrace(std::move(desktop), {"1", directory + "/result"}, path,
-                                         [] { fake::answerRequest(3, fake::Number{1}); });
+                                         [] { fake::answerRequest(3, fake::Number{2}); });
     EXPECT_EQ(outcome.status, 0);
     const std::vector<TraceLine> lines = readTrace(path);
     const std::vector<TraceLine> gets = eventsOf(lines, {"get"});
@@ -587,6 +587,56 @@ TEST(Trace, OtherValuesAndAPressThatTimedOutAreWrittenAsAnswered) {
     const std::vector<TraceLine> presses = eventsOf(lines, {"press"});
     ASSERT_EQ(presses.size(), 1u);
     EXPECT_EQ(presses[0].value("code"), "-25204");
+}
+
+// The activation's answer as the platform gave it, and every reading of a yes-or-no answer that
+// came late, with the wait between two readings: here the row shows as selected 300 ms after its
+// click, at the third reading.
+TEST(Trace, TheActivationsAnswerAndEachReadingOfALateSelectionAreShown) {
+    struct Case {
+        const char* what;
+        bool refuse;
+        std::string allowed;
+        std::vector<std::string> frontmost;  // the values of the AXFrontmost readings
+        std::vector<std::string> selected;   // of the AXSelected readings
+    };
+    const Case cases[] = {
+        {"allowed, selection late", false, "yes", {"yes"}, {"no", "no", "yes"}},
+        {"refused", true, "no", std::vector<std::string>(21, "no"), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string directory = scratchDirectory();
+        fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+        desktop.refuseActivation = c.refuse;
+        desktop.selectionShowsAfterMicroseconds = 300000;
+        const Outcome outcome = runWithTrace(std::move(desktop), {"1", directory + "/result"}, directory + "/trace");
+        EXPECT_EQ(outcome.status, c.refuse ? 1 : 0);
+        const std::vector<TraceLine> lines = readTrace(directory + "/trace");
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.front().value("version"), "3");
+        const std::vector<TraceLine> activation = eventsOf(lines, {"activate"});
+        ASSERT_EQ(activation.size(), 1u);
+        EXPECT_EQ(activation[0].fields.size(), 3u);
+        EXPECT_EQ(activation[0].value("allowed"), c.allowed);
+        // Each reading, and between two readings a wait of 100 ms and nothing else.
+        for (const auto& [attribute, values] : {std::pair{"AXFrontmost", c.frontmost}, std::pair{"AXSelected", c.selected}}) {
+            std::vector<std::string> read;
+            std::optional<std::size_t> last;
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                if (lines[i].event != "get" || lines[i].value("attribute") != attribute) continue;
+                EXPECT_EQ(lines[i].value("kind"), "boolean");
+                read.push_back(lines[i].value("value").value_or("?"));
+                if (last) {
+                    EXPECT_EQ(i, *last + 2) << attribute;
+                    EXPECT_EQ(lines[*last + 1].event, "sleep");
+                    EXPECT_EQ(lines[*last + 1].value("us"), "100000");
+                }
+                last = i;
+            }
+            EXPECT_EQ(read, values) << attribute;
+        }
+    }
 }
 
 // The look's occupant and process, the lock's outcome and each key event's direction, as they

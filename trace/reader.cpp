@@ -274,6 +274,8 @@ std::optional<std::string> checkFields(const RecordedLine& line) {
         c.took();
     } else if (event == "activate") {
         c.count("application");
+        // Since version 3; a version-2 line has none.
+        if (c.has("allowed")) c.word("allowed", {"yes", "no", "unknown"});
         c.took();
     } else if (event == "get") {
         c.element("element");

@@ -73,12 +73,18 @@ std::int64_t processIdentifier(const platform::Application& application) {
     return pid;
 }
 
-void activate(const platform::Application& application) {
+platform::Activation activate(const platform::Application& application) {
     const Clock::time_point at = Clock::now();
-    platform::activate(application);
+    const platform::Activation answer = platform::activate(application);
     begin("activate", at);
     appendInteger(field("application"), applicationNumber(application));
+    switch (answer) {
+        case platform::Activation::allowed: field("allowed").append("yes"); break;
+        case platform::Activation::refused: field("allowed").append("no"); break;
+        case platform::Activation::unknown: field("allowed").append("unknown"); break;
+    }
     end(at);
+    return answer;
 }
 
 platform::PointOwner ownerAt(platform::Point p) {

@@ -22,8 +22,12 @@ namespace trace {
 // The version of the line format, written in every `start` line. It changes whenever a replay
 // of an older trace would read it differently: an event, a field or a value written otherwise.
 // 2: the `boolean` answer kind, and the written text in the `write` line.
-inline constexpr int kVersion = 2;
-inline constexpr const char* kVersionText = "2";
+// 3: the activation's answer (`allowed=` of the `activate` line).
+inline constexpr int kVersion = 3;
+inline constexpr const char* kVersionText = "3";
+// The oldest version a replay still reads: its `activate` lines carry no answer, which a replay
+// serves as unknown.
+inline constexpr int kOldestReadVersion = 2;
 
 // True from `start` to `finish` when the run writes a trace.
 extern bool enabled;
@@ -42,7 +46,7 @@ void finish(int status);
 bool isProcessTrusted();
 std::vector<platform::Application> runningApplications(std::string_view bundleIdentifier);
 std::int64_t processIdentifier(const platform::Application& application);
-void activate(const platform::Application& application);
+platform::Activation activate(const platform::Application& application);
 platform::PointOwner ownerAt(platform::Point point);
 bool holdRunLock();
 platform::Element createApplicationElement(std::int64_t processId);

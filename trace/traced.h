@@ -27,9 +27,9 @@ inline std::int64_t processIdentifier(const platform::Application& application) 
     return platform::processIdentifier(application);
 }
 
-inline void activate(const platform::Application& application) {
+inline platform::Activation activate(const platform::Application& application) {
     if (trace::enabled) [[unlikely]] return trace::activate(application);
-    platform::activate(application);
+    return platform::activate(application);
 }
 
 inline platform::PointOwner ownerAt(platform::Point point) {

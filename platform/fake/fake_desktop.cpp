@@ -55,8 +55,14 @@ struct State {
     std::map<int, Attribute> answerRequest;
     std::optional<std::int64_t> alertOpensAt;
     int selectedRow = -1;
+    // What "AXSelected" shows until `selectionShowsAt`: the row selected before the latest click.
+    int shownRow = -1;
+    std::int64_t selectionShowsAt = 0;
     int pressedOn = -1;
     std::int64_t frontmost = 0;
+    // An allowed activation that has not shown yet: when, and which process comes to the front.
+    std::optional<std::pair<std::int64_t, std::int64_t>> activationShowsAt;
+    int windowsUnanswered = 0;
 };
 
 State& state() {
@@ -188,8 +194,18 @@ void openAlert() {
     windows.insert(script.alertLast ? windows.end() : windows.begin(), alert);
 }
 
-// Lets the virtual time that has passed take effect: an answer due by now opens.
+// An activation due by now shows.
+void settleActivation() {
+    State& s = state();
+    if (s.activationShowsAt && s.clock >= s.activationShowsAt->first) {
+        s.frontmost = s.activationShowsAt->second;
+        s.activationShowsAt.reset();
+    }
+}
+
+// Lets the virtual time that has passed take effect: an activation or an answer due by now shows.
 void settle() {
+    settleActivation();
     State& s = state();
     if (s.alertOpensAt && s.clock >= *s.alertOpensAt) {
         s.alertOpensAt.reset();
@@ -249,7 +265,10 @@ platform::Value convert(const Attribute& attribute, std::int32_t& code) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::string>) {
                 return v;
-            } else if constexpr (std::is_same_v<T, Number> || std::is_same_v<T, Other>) {
+            } else if constexpr (std::is_same_v<T, Number>) {
+                if (v.value == 0 || v.value == 1) return v.value == 1;
+                return platform::OtherValue{};
+            } else if constexpr (std::is_same_v<T, Other>) {
                 return platform::OtherValue{};
             } else if constexpr (std::is_same_v<T, platform::Point> || std::is_same_v<T, platform::Size> ||
                                  std::is_same_v<T, bool>) {
@@ -333,7 +352,10 @@ void clickOn(int node) {
     for (int at = node; at >= 0; at = s.nodes[static_cast<std::size_t>(at)].parent) {
         const std::string role = textOf(at, "AXRole");
         if (role == "AXRow") {
-            if (!s.nodes[static_cast<std::size_t>(at)].refusesSelection) s.selectedRow = at;
+            if (s.nodes[static_cast<std::size_t>(at)].refusesSelection) return;
+            s.shownRow = s.clock >= s.selectionShowsAt ? s.selectedRow : s.shownRow;
+            s.selectedRow = at;
+            s.selectionShowsAt = s.clock + s.desktop.selectionShowsAfterMicroseconds;
             return;
         }
         if (role == "AXButton" && textOf(at, "AXTitle") == "Run") {
@@ -405,6 +427,7 @@ void install(Desktop desktop) {
         s.applications.push_back({application.bundleIdentifier, application.processId, index});
     }
     s.selectedRow = labelled(desktop.selected);
+    s.shownRow = s.selectedRow;
     s.frontmost = desktop.frontmost;
     s.desktop = std::move(desktop);
     s.desktop.applications.clear();
@@ -522,10 +545,14 @@ bool holdRunLock() {
     return !fake::state().desktop.lockFails;
 }
 
-void activate(const Application& application) {
+Activation activate(const Application& application) {
+    auto& s = fake::state();
     const std::int64_t processId = processIdentifier(application);
     fake::note("activate " + std::to_string(processId));
-    if (!fake::state().desktop.refuseActivation) fake::state().frontmost = processId;
+    if (s.desktop.refuseActivation) return Activation::refused;
+    s.activationShowsAt.emplace(s.clock + s.desktop.activationShowsAfterMicroseconds, processId);
+    fake::settleActivation();
+    return Activation::allowed;
 }
 
 Element createApplicationElement(std::int64_t processId) {
@@ -550,14 +577,21 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
         return result;
     }
     if (fake::isGone(node)) return {kInvalidElement, Absent{}};
+    const bool isApplication = s.nodes[static_cast<std::size_t>(node)].parent < 0;
+    if (isApplication && attribute == "AXWindows" && s.windowsUnanswered > 0) {
+        --s.windowsUnanswered;
+        return {kCannotComplete, Absent{}};
+    }
     if (const fake::Attribute* value = fake::find(s.nodes[static_cast<std::size_t>(node)], attribute)) {
         AttributeResult result;
         result.value = fake::convert(*value, result.code);
         return result;
     }
-    const bool isApplication = s.nodes[static_cast<std::size_t>(node)].parent < 0;
     if (isApplication && attribute == "AXFrontmost") return {kSuccess, fake::processOf(node) == s.frontmost};
-    if (attribute == "AXSelected" && fake::textOf(node, "AXRole") == "AXRow") return {kSuccess, node == s.selectedRow};
+    if (attribute == "AXSelected" && fake::textOf(node, "AXRole") == "AXRow") {
+        const int shown = s.clock >= s.selectionShowsAt ? s.selectedRow : s.shownRow;
+        return {kSuccess, node == shown};
+    }
     if (attribute == "AXChildren" || (isApplication && attribute == "AXWindows")) {
         // The live children, as liveChildren lists them, without a list of indices in between.
         const std::vector<int>& children = s.nodes[static_cast<std::size_t>(node)].children;
@@ -580,10 +614,11 @@ std::int32_t performAction(const Element& element, std::string_view action) {
     if (action != "AXPress") return kActionUnsupported;
     const std::int32_t result = s.nodes[static_cast<std::size_t>(node)].pressResult;
     const bool acts = result == kSuccess || s.nodes[static_cast<std::size_t>(node)].pressActsAnyway;
-    if (acts && fake::textOf(node, "AXRole") == "AXButton" && fake::textOf(node, "AXTitle") == "OK") {
-        const int window = fake::windowOf(node);
-        if (window >= 0 && fake::textOf(window, "AXDescription") == "\u8B66\u544A") fake::removeSubtree(window);
-    }
+    const int window = fake::windowOf(node);
+    const bool okOfAlert = fake::textOf(node, "AXRole") == "AXButton" && fake::textOf(node, "AXTitle") == "OK" &&
+                           window >= 0 && fake::textOf(window, "AXDescription") == "\u8B66\u544A";
+    if (okOfAlert && acts) fake::removeSubtree(window);
+    if (okOfAlert && s.desktop.script) s.windowsUnanswered = s.desktop.script->windowsUnansweredAfterOk;
     return result;
 }
 
@@ -614,6 +649,7 @@ void postEvent(const Event& event) {
         if (e.keyDown && e.key == 53) fake::cancelFocusedRename();
         return;
     }
+    fake::settleActivation();
     const bool down = e.type == MouseEventType::leftMouseDown;
     const int hit = fake::hitTest(e.position);
     if (down) {

@@ -4,8 +4,10 @@
 // answer alert after a delay, Escape closes the rename field that has the keyboard focus, OK
 // closes its alert) and like a Mac where it matters (activation can be refused; the first click
 // into an application that is not frontmost only activates it; a scroll area shows only what
-// lies inside its frame, so a click there reaches no row outside it), and records every request, action, activation, event created, posted and
-// released, element released and sleep as a text line. A look at a screen point ("look x,y")
+// lies inside its frame, so a click there reaches no row outside it; a busy application shows
+// its activation and a row's selection late and leaves its window list unanswered), and records
+// every request, action, activation, event created, posted and released, element released and
+// sleep as a text line. A look at a screen point ("look x,y")
 // counts as a request; taking the run lock is recorded ("lock") and always succeeds, with no
 // file involved.
 //
@@ -24,7 +26,9 @@
 
 namespace fake {
 
-// A number: a value of a kind no query of the tool reads.
+// A number, as an application that boxes a value as a number answers it. Exactly 0 or 1 reaches
+// the seam as a boolean (false, true), as the macOS layer converts a CFNumber; any other number
+// as a value of a kind no query of the tool reads.
 struct Number {
     double value = 0;
 };
@@ -87,6 +91,9 @@ struct Script {
     bool alertLast = false;
     // OK closes the alert although its press answers `okPressResult`.
     bool okPressActsAnyway = false;
+    // After the OK press, whatever it answered, this many reads of the application's "AXWindows"
+    // go unanswered (kCannotComplete): a CorelDRAW still busy with the press.
+    int windowsUnansweredAfterOk = 0;
 };
 
 // A window on the screen that belongs to a process, with no accessibility tree of its own.
@@ -120,8 +127,17 @@ struct Desktop {
     // gives the attribute itself. A click into a window of an application that is not frontmost
     // makes it frontmost and does nothing else.
     std::int64_t frontmost = 0;
-    // Activation requests are refused without a word: the frontmost application stays.
+    // Activation requests are refused: the frontmost application stays, and the request answers
+    // that it was refused.
     bool refuseActivation = false;
+    // An activation that is allowed shows this long after the request (virtual time): until
+    // then the application that was in front stays frontmost, as a busy application takes its
+    // activation only when its run loop gets to it.
+    std::int64_t activationShowsAfterMicroseconds = 0;
+    // A click that selects a row shows this long after the click (virtual time): until then
+    // "AXSelected" answers as before the click. A Run click meanwhile is taken after the row
+    // click, as a busy application takes queued input events in order.
+    std::int64_t selectionShowsAfterMicroseconds = 0;
     // The run lock cannot be had: taking it answers false.
     bool lockFails = false;
     // A file that the trust check opens for appending and keeps open to the end of the process,

@@ -229,9 +229,9 @@ PointOwner ownerAt(Point point) {
     return {};
 }
 
-void activate(const Application& application) {
+Activation activate(const Application& application) {
     Display* display = xDisplay();
-    if (display == nullptr || !application) return;
+    if (display == nullptr || !application) return Activation::unknown;
     const std::int64_t pid = processIdentifier(application);
     const linux_desktop::DisplayDeadline deadline(display);
     const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
@@ -241,7 +241,7 @@ void activate(const Application& application) {
             windows.push_back(window);
         }
     }
-    if (windows.empty()) return;
+    if (windows.empty()) return Activation::unknown;
     // Raised last to first, so the first window ends on top of the others.
     for (auto window = windows.rbegin(); window != windows.rend(); ++window) {
         XRaiseWindow(display, *window);
@@ -252,6 +252,8 @@ void activate(const Application& application) {
         XSetInputFocus(display, windows.front(), RevertToParent, CurrentTime);
     }
     XSync(display, False);
+    // X grants or refuses nothing here: the window manager takes the request later, if at all.
+    return Activation::unknown;
 }
 
 }  // namespace platform

@@ -3,7 +3,8 @@
 // refused, silently. The request that names the application now in front as the one that
 // hands activation over is honoured where the bare one is refused, so it is used whenever some
 // other application is in front; with none, or with the application itself in front, the bare
-// request is all there is to ask.
+// request is all there is to ask. Either request answers whether the system allowed it; the run
+// does not act on the answer, the trace shows it.
 #include "platform/macos/app_kit.h"
 #include "platform/platform.h"
 
@@ -15,13 +16,12 @@ constexpr std::uint64_t kNoOptions = 0;
 
 }  // namespace
 
-void activate(const Application& application) {
+Activation activate(const Application& application) {
     const Application frontmost = macos::frontmostApplication();
-    if (frontmost && processIdentifier(frontmost) != processIdentifier(application)) {
-        macos::activateFromApplication(application, frontmost, kNoOptions);
-    } else {
-        macos::activateWithOptions(application, kNoOptions);
-    }
+    const bool allowed = frontmost && processIdentifier(frontmost) != processIdentifier(application)
+                             ? macos::activateFromApplication(application, frontmost, kNoOptions)
+                             : macos::activateWithOptions(application, kNoOptions);
+    return allowed ? Activation::allowed : Activation::refused;
 }
 
 }  // namespace platform

@@ -15,10 +15,11 @@ Application frontmostApplication();
 
 // [application activateFromApplication:frontmost options:options] (macOS 14 and later): asks for
 // `application` to be activated, naming `frontmost`, the active application, as the one that
-// gives up activation. The answer is ignored.
-void activateFromApplication(const Application& application, const Application& frontmost, std::uint64_t options);
+// gives up activation. The BOOL it answers: whether the system allowed the request.
+bool activateFromApplication(const Application& application, const Application& frontmost, std::uint64_t options);
 
-// [application activateWithOptions:options]. The answer is ignored.
-void activateWithOptions(const Application& application, std::uint64_t options);
+// [application activateWithOptions:options]. The BOOL it answers: whether the system allowed the
+// request.
+bool activateWithOptions(const Application& application, std::uint64_t options);
 
 }  // namespace platform::macos

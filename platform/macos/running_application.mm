@@ -64,16 +64,18 @@ Application frontmostApplication() {
     }
 }
 
-void activateFromApplication(const Application& application, const Application& frontmost, std::uint64_t options) {
+bool activateFromApplication(const Application& application, const Application& frontmost, std::uint64_t options) {
     @autoreleasepool {
-        (void)[applicationOf(application) activateFromApplication:applicationOf(frontmost)
-                                                          options:static_cast<NSApplicationActivationOptions>(options)];
+        const BOOL allowed = [applicationOf(application) activateFromApplication:applicationOf(frontmost)
+                                                                         options:static_cast<NSApplicationActivationOptions>(options)];
+        return allowed;
     }
 }
 
-void activateWithOptions(const Application& application, std::uint64_t options) {
+bool activateWithOptions(const Application& application, std::uint64_t options) {
     @autoreleasepool {
-        (void)[applicationOf(application) activateWithOptions:static_cast<NSApplicationActivationOptions>(options)];
+        const BOOL allowed = [applicationOf(application) activateWithOptions:static_cast<NSApplicationActivationOptions>(options)];
+        return allowed;
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include "platform/macos/cf_string.h"
 
+#include <cstdint>
+
 #include <ApplicationServices/ApplicationServices.h>
 
 namespace platform::macos {
@@ -30,6 +32,16 @@ Value geometryOf(AXValueRef value) {
     return OtherValue{};
 }
 
+// Apple documents the yes-or-no attributes as NSNumber: an application that boxes one as an
+// integer sends a CFNumber, not a CFBoolean. A number that is exactly 0 or 1 answers the question;
+// any other, or one that no 64-bit integer holds without loss (0.5, a NaN), answers nothing.
+Value numberOf(CFNumberRef number) {
+    std::int64_t value = -1;
+    if (!CFNumberGetValue(number, kCFNumberSInt64Type, &value)) return OtherValue{};
+    if (value != 0 && value != 1) return OtherValue{};
+    return value == 1;
+}
+
 }  // namespace
 
 Value valueFromCopy(CfRef value) {
@@ -41,6 +53,7 @@ Value valueFromCopy(CfRef value) {
     if (type == AXUIElementGetTypeID()) return Element(CfRef::retain(object).handOver());
     if (type == AXValueGetTypeID()) return geometryOf(static_cast<AXValueRef>(object));
     if (type == CFBooleanGetTypeID()) return CFBooleanGetValue(static_cast<CFBooleanRef>(object)) != 0;
+    if (type == CFNumberGetTypeID()) return numberOf(static_cast<CFNumberRef>(object));
     return OtherValue{};
 }
 

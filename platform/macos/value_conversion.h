@@ -14,6 +14,7 @@ namespace platform::macos {
 //   AXUIElement                           -> Element holding its own reference
 //   AXValue of a CGPoint / of a CGSize    -> Point / Size
 //   CFBoolean                             -> bool
+//   CFNumber of exactly 0 or 1            -> bool (false, true)
 //   any other AXValue, any other type     -> OtherValue
 // The value itself is released when the holder goes, whatever it held.
 Value valueFromCopy(CfRef value);

@@ -227,8 +227,12 @@ std::int64_t processIdentifier(const Application& application) {
     return replay::integerIn(line, "pid");
 }
 
-void activate(const Application& application) {
-    take("activate application=" + replay::number(applicationNumber(application)), {"application"});
+Activation activate(const Application& application) {
+    const auto& line = take("activate application=" + replay::number(applicationNumber(application)), {"application"});
+    // A version-2 trace did not write the answer.
+    const trace::Field* allowed = line.field("allowed");
+    if (allowed == nullptr || allowed->value == "unknown") return Activation::unknown;
+    return replay::yesIn(line, "allowed") ? Activation::allowed : Activation::refused;
 }
 
 PointOwner ownerAt(Point point) {

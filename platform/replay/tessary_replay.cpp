@@ -218,10 +218,11 @@ int main(int argc, char** argv) {
     for (const trace::RecordedLine& line : read.lines) {
         if (line.event == "start") {
             const trace::Field* version = line.field("version");
-            if (!refusal && (version == nullptr || version->value != trace::kVersionText)) {
+            const auto number = version != nullptr ? trace::integerOf(version->value) : std::nullopt;
+            if (!refusal && (!number || *number < trace::kOldestReadVersion || *number > trace::kVersion)) {
                 refusal = "trace line " + std::to_string(line.number) + ": format version " +
-                          (version != nullptr ? version->value : "(none)") + ", this replay reads version " +
-                          std::to_string(trace::kVersion);
+                          (version != nullptr ? version->value : "(none)") + ", this replay reads versions " +
+                          std::to_string(trace::kOldestReadVersion) + " to " + std::to_string(trace::kVersion);
             }
             open[line.pid] = runs.size();
             runs.push_back({line.pid, {line}});

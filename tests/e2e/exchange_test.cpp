@@ -227,6 +227,37 @@ TEST_F(Exchange, ARowThatTakesNoSelectionNeverLeadsToRun) {
     EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready"}));
 }
 
+// A busy CorelDRAW shows the row's selection late: the run reads it again, 100 ms apart, up to
+// 1 s, and clicks Run once it shows. A selection that has not shown by then stops the run, and
+// Run is never clicked, also after the selection has come.
+TEST_F(Exchange, ASelectionThatShowsLateIsWaitedFor) {
+    launch({"--selection-lag-ms", "600", "--selected", "AutoSaveBackup"});
+    standin::setCommandId(standIn, "cmd-1");
+    const ToolRun exchange = run("cmd-1");
+    EXPECT_EQ(exchange.process.exitStatus, 0);
+    EXPECT_EQ(exchange.process.standardOutput, exchange.resultPath + "\n");
+    EXPECT_EQ(exchange.process.standardError, "");
+    EXPECT_EQ(standin::readFile(exchange.resultPath), standin::readFile(standIn.answerFile));
+    EXPECT_TRUE(standin::waitForEvent(standIn, "alert closed by OK"));
+    EXPECT_EQ(standin::events(standIn),
+              (std::vector<std::string>{"ready", "select RelayTransportProbe", "run RelayTransportProbe",
+                                        "alert opened", "alert closed by OK"}));
+}
+
+TEST_F(Exchange, ASelectionThatComesTooLateNeverLeadsToRun) {
+    launch({"--selection-lag-ms", "3000", "--selected", "AutoSaveBackup"});
+    standin::setCommandId(standIn, "cmd-1");
+    const auto started = std::chrono::steady_clock::now();
+    expectFailure(run("cmd-1"), "CorelDRAW is not in front at the Scripts inspector");
+    // The activation's 200 ms, the row click, 100 ms and ten more readings 100 ms apart.
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1400));
+    EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready"}));
+    // The click's selection comes after the run gave up; Run was never clicked.
+    EXPECT_TRUE(standin::waitForEvent(standIn, "select RelayTransportProbe"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready", "select RelayTransportProbe"}));
+}
+
 // ---- Runs at once ------------------------------------------------------------------------------
 
 // Two hosts' runs, "cmd-1" and then "cmd-12" `gap` later, each told to the stand-in just before

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "support/trace_lines.h"
@@ -126,6 +127,39 @@ TEST_F(TracedExchange, ShowsTheWindowsWalkedTheClickPointsAndTheAlertText) {
     EXPECT_EQ(writes[0].value("path"), resultPath);
     EXPECT_EQ(writes[0].value("bytes"), std::to_string(answer->size()));
     EXPECT_EQ(writes[0].value("outcome"), "ok");
+}
+
+// A selection that shows late: each reading of the row's AXSelected is in the trace, "no" until
+// the selection shows and then "yes", with the 100 ms wait between two readings; and the
+// activation's answer, which the X server does not give.
+TEST_F(TracedExchange, ALateSelectionShowsEachReading) {
+    launch({"--selection-lag-ms", "500", "--selected", "AutoSaveBackup"});
+    standin::setCommandId(standIn, "cmd-5");
+    const standin::ProcessResult result = run("cmd-5");
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    const std::vector<TraceLine> lines = trace();
+    ASSERT_FALSE(lines.empty());
+    const std::vector<TraceLine> activation = eventsOf(lines, {"activate"});
+    ASSERT_EQ(activation.size(), 1u);
+    EXPECT_EQ(activation[0].value("allowed"), "unknown");
+    std::vector<std::string> readings;
+    std::optional<std::size_t> last;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].event != "get" || lines[i].value("attribute") != "AXSelected") continue;
+        readings.push_back(lines[i].value("value").value_or("?"));
+        if (last) {
+            EXPECT_EQ(i, *last + 2);
+            EXPECT_EQ(lines[*last + 1].event, "sleep");
+            EXPECT_EQ(lines[*last + 1].value("us"), "100000");
+        }
+        last = i;
+    }
+    // 500 ms after the button-up: the reading at 150 ms says no, one within 1.15 s says yes.
+    ASSERT_GE(readings.size(), 2u);
+    ASSERT_LE(readings.size(), 11u);
+    EXPECT_EQ(readings.back(), "yes");
+    EXPECT_EQ(std::vector<std::string>(readings.begin(), readings.end() - 1),
+              std::vector<std::string>(readings.size() - 1, "no"));
 }
 
 TEST_F(TracedExchange, AMissingRowShowsTheWindowsSeenAndTheFailure) {

@@ -438,6 +438,33 @@ TEST_F(StandInTest, ClickInTheRowSelectsItAndRunOpensTheAnswer) {
     EXPECT_EQ(text(*message, "AXValue").rfind("TALVO_RELAY_BEGIN_cmd-7\n", 0), 0u);
 }
 
+// A busy stand-in (--selection-lag-ms): the row shows as selected only some time after its click,
+// and a Run click made meanwhile is taken after the row click, in order, as a busy application
+// takes its queued events: the relay script runs, not the script selected before.
+TEST_F(StandInTest, ALaggingSelectionShowsLateAndTakesRunAfterTheRowClick) {
+    launch({"--selection-lag-ms", "1500", "--selected", "AutoSaveBackup"});
+    standin::setCommandId(standIn, "cmd-8");
+    const Element row = probeRow();
+    const auto rowAt = position(row);
+    const auto rowSize = size(row);
+    ASSERT_TRUE(rowAt && rowSize);
+    const auto selected = [&] { return yesOrNo(platform::copyAttributeValue(row, "AXSelected")); };
+    ASSERT_TRUE(click({rowAt->x + 60, rowAt->y + rowSize->height / 2}));
+    // Well within the lag, the row still reads as not selected.
+    EXPECT_EQ(selected(), std::optional(false));
+    const Element window = inspector();
+    const auto list = find(window, "AXScrollArea");
+    ASSERT_TRUE(list);
+    ASSERT_TRUE(click({position(*list)->x + 16, position(window)->y + size(window)->height - 14}));
+    EXPECT_EQ(selected(), std::optional(false));
+    EXPECT_EQ(standin::events(standIn), (std::vector<std::string>{"ready"}));
+    ASSERT_TRUE(standin::waitForEvent(standIn, "alert opened"));
+    EXPECT_EQ(selected(), std::optional(true));
+    EXPECT_EQ(standin::events(standIn),
+              (std::vector<std::string>{"ready", "select RelayTransportProbe", "run RelayTransportProbe",
+                                        "alert opened"}));
+}
+
 // "AXFrontmost" of the application: whether one of its windows is the active one. Activation
 // gives the stand-in's inspector the keyboard focus; another application's activation takes it.
 TEST_F(StandInTest, FrontmostFollowsTheActiveWindow) {

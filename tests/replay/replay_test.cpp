@@ -409,6 +409,8 @@ TEST(Replay, AFileItCannotUseIsOneLineNamingTheTraceLine) {
     };
     std::vector<std::string> oldVersion = lines;
     oldVersion[0].replace(oldVersion[0].find("version=2"), 9, "version=1");
+    std::vector<std::string> newerVersion = lines;
+    newerVersion[0].replace(newerVersion[0].find("version=2"), 9, "version=4");
     std::vector<std::string> broken = lines;
     broken[2] = broken[2] + " key=\"unclosed";
     std::vector<std::string> cut(lines.begin(), lines.end() - 1);
@@ -418,7 +420,9 @@ TEST(Replay, AFileItCannotUseIsOneLineNamingTheTraceLine) {
         {"the last line without its line break", joined(lines).substr(0, joined(lines).size() - 1),
          "tessary-replay: trace line " + std::to_string(lines.size()) + ": it has no line break (a run cut short?)\n"},
         {"a version it does not know", joined(oldVersion),
-         "tessary-replay: trace line 1: format version 1, this replay reads version 2\n"},
+         "tessary-replay: trace line 1: format version 1, this replay reads versions 2 to 3\n"},
+        {"a version after its own", joined(newerVersion),
+         "tessary-replay: trace line 1: format version 4, this replay reads versions 2 to 3\n"},
         {"a run without its end", joined(cut),
          "tessary-replay: trace line " + std::to_string(lines.size() - 1) + ": run " +
              lines[0].substr(lines[0].find(' ') + 1, lines[0].find(' ', lines[0].find(' ') + 1) - lines[0].find(' ') - 1) +

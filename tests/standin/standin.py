@@ -16,6 +16,9 @@ The host names the command id to answer in the file given by --command-file; it 
 afresh at every Run, so one stand-in serves several runs. With --command-queue the file holds
 one id per line, and the n-th Run answers the n-th id.
 
+With --selection-lag-ms a click shows its row as selected only that much later, while a Run
+click meanwhile is taken after it, as a busy application takes queued events in order.
+
 With --cover "X Y WIDTH HEIGHT" the program shows nothing but one plain window at that screen
 rectangle, under another application name: a window of another process for a test to put over
 a click point. What happens is appended to the
@@ -88,6 +91,10 @@ def parse_arguments(argv):
                              "lies three fifths above the list's view, its middle outside it")
     parser.add_argument("--probe-takes-no-selection", action="store_true",
                         help="a click on RelayTransportProbe's row does not select it")
+    parser.add_argument("--selection-lag-ms", type=int, default=0, metavar="MS",
+                        help="a click selects its row only MS milliseconds after the button is "
+                             "released, and a Run click meanwhile is taken after it, as a busy "
+                             "application takes queued events in order")
     parser.add_argument("--cover", metavar="RECTANGLE",
                         help='show only a plain window at "X Y WIDTH HEIGHT" (screen pixels)')
     return parser.parse_args(argv)
@@ -163,6 +170,13 @@ class StandIn:
         self.list.get_accessible().set_role(Atk.Role.TREE_TABLE)
         self.list.get_accessible().set_name("Scripts")
         scroller.add(self.list)
+        # A busy application: the click's selection is made only after the lag, and a Run click
+        # that comes meanwhile waits for it.
+        self.pending_row = None
+        self.run_waiting = False
+        if self.options.selection_lag_ms > 0:
+            self.list.connect("button-press-event", self.on_lagging_press)
+            self.list.connect("button-release-event", self.on_lagging_release)
 
         for name in script_names(self.options):
             self.list.add(self.build_row(name))
@@ -198,6 +212,25 @@ class StandIn:
             row.set_selectable(False)
         return row
 
+    def on_lagging_press(self, _list, _event):
+        return True  # the list's own handling, which would select the row at once, is skipped
+
+    def on_lagging_release(self, _list, event):
+        row = self.list.get_row_at_y(int(event.y))
+        if row is not None and row.get_selectable():
+            self.pending_row = row
+            GLib.timeout_add(self.options.selection_lag_ms, self.select_pending_row)
+        return True
+
+    def select_pending_row(self):
+        row, self.pending_row = self.pending_row, None
+        if row is not None:
+            self.list.select_row(row)
+        if self.run_waiting:
+            self.run_waiting = False
+            self.on_run(self.run_button)
+        return False
+
     def on_row_selected(self, _list, row):
         if row is not None:
             self.log("select %s" % row.script_name)
@@ -212,6 +245,9 @@ class StandIn:
         return True
 
     def on_run(self, _button):
+        if self.pending_row is not None:
+            self.run_waiting = True
+            return
         row = self.list.get_selected_row()
         name = row.script_name if row is not None else ""
         self.log("run %s" % (name or "(nothing selected)"))

@@ -43,6 +43,7 @@ struct State {
     std::vector<std::vector<Object*>> pools;
     std::map<std::string, std::vector<pid_t>> running;
     std::optional<pid_t> frontmost;
+    bool activationAllowed = true;
     std::vector<std::string> calls;
     std::vector<std::string> faults;
 };
@@ -167,7 +168,7 @@ pid_t processIdentifier(Object* self, Sel) {
 bool activateWithOptions(Object* self, Sel, unsigned long options) {
     call("activate " + std::to_string(static_cast<ApplicationObject*>(self)->pid) + " activateWithOptions: " +
          std::to_string(options));
-    return true;
+    return state().activationAllowed;
 }
 
 bool activateFromApplication(Object* self, Sel, Object* from, unsigned long options) {
@@ -175,7 +176,7 @@ bool activateFromApplication(Object* self, Sel, Object* from, unsigned long opti
         from != nullptr && from->kind == Kind::application ? std::to_string(static_cast<ApplicationObject*>(from)->pid) : "?";
     call("activate " + std::to_string(static_cast<ApplicationObject*>(self)->pid) + " activateFromApplication: " + giver +
          " options: " + std::to_string(options));
-    return true;
+    return state().activationAllowed;
 }
 
 // +[NSWorkspace sharedWorkspace]: unowned.
@@ -219,6 +220,7 @@ void reset() {
     State& s = state();
     s.running.clear();
     s.frontmost.reset();
+    s.activationAllowed = true;
     s.calls.clear();
     s.faults.clear();
 }
@@ -228,6 +230,7 @@ void setRunning(const std::string& bundleIdentifier, std::vector<pid_t> processI
 }
 
 void setFrontmost(std::optional<pid_t> processId) { state().frontmost = processId; }
+void setActivationAllowed(bool allowed) { state().activationAllowed = allowed; }
 
 std::vector<std::string> calls() { return state().calls; }
 std::vector<std::string> faults() { return state().faults; }

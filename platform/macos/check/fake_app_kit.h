@@ -29,6 +29,8 @@ void reset();
 void setRunning(const std::string& bundleIdentifier, std::vector<pid_t> processIds);
 // The application that receives key events, or none.
 void setFrontmost(std::optional<pid_t> processId);
+// What both activation messages answer (default: YES, the system allowed the request).
+void setActivationAllowed(bool allowed);
 
 std::vector<std::string> calls();
 std::vector<std::string> faults();

@@ -46,6 +46,12 @@ struct ValueObject : Object {
     double second;
 };
 
+struct NumberObject : Object {
+    NumberObject(CFNumberType stored, double held) : Object(Kind::number), type(stored), value(held) {}
+    CFNumberType type;
+    double value;
+};
+
 struct BooleanObject : Object {
     explicit BooleanObject(bool held) : Object(Kind::boolean), value(held) {}
     bool value;
@@ -80,6 +86,7 @@ struct State {
     CGError displaysCode = kCGErrorSuccess;
     uint32_t displays = 1;
     std::optional<pid_t> frontmost;
+    bool activationAllowed = true;
 };
 
 State& state() {
@@ -190,6 +197,7 @@ void reset() {
     s.displaysCode = kCGErrorSuccess;
     s.displays = 1;
     s.frontmost.reset();
+    s.activationAllowed = true;
 }
 
 CFTypeRef string(std::u16string_view units) { return born(new StringObject(std::u16string(units))); }
@@ -206,7 +214,7 @@ CFTypeRef axValue(AXValueType type, double first, double second) {
     return born(new ValueObject(type, first, second));
 }
 
-CFTypeRef number() { return born(new Object(Kind::number)); }
+CFTypeRef number(CFNumberType type, double value) { return born(new NumberObject(type, value)); }
 
 CFTypeRef boolean(bool value) { return born(new BooleanObject(value)); }
 
@@ -247,6 +255,7 @@ platform::Application runningApplication(pid_t pid) {
 }
 
 void setFrontmost(std::optional<pid_t> pid) { state().frontmost = pid; }
+void setActivationAllowed(bool allowed) { state().activationAllowed = allowed; }
 
 void setTrusted(bool trusted) { state().trusted = trusted; }
 void setMayPostEvents(bool may) { state().mayPostEvents = may; }
@@ -296,6 +305,23 @@ CFTypeID CFArrayGetTypeID(void) { return typeIdOf(Kind::array); }
 CFTypeID AXUIElementGetTypeID(void) { return typeIdOf(Kind::element); }
 CFTypeID AXValueGetTypeID(void) { return typeIdOf(Kind::value); }
 CFTypeID CFBooleanGetTypeID(void) { return typeIdOf(Kind::boolean); }
+CFTypeID CFNumberGetTypeID(void) { return typeIdOf(Kind::number); }
+
+// Only the conversion the tool asks for, to a 64-bit integer: lossless when the number is an
+// integer value within range, else an approximation and false.
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr) {
+    const auto* object = aliveAs<NumberObject>(number, Kind::number, "CFNumberGetValue");
+    if (object == nullptr || valuePtr == nullptr) return false;
+    if (theType != kCFNumberSInt64Type) {
+        fault("CFNumberGetValue: a number type the tool never reads");
+        return false;
+    }
+    const double value = object->value;
+    const bool inRange = value >= -9223372036854775808.0 && value < 9223372036854775808.0;  // false for a NaN
+    const int64_t converted = inRange ? static_cast<int64_t>(value) : 0;
+    std::memcpy(valuePtr, &converted, sizeof converted);
+    return inRange && static_cast<double>(converted) == value;
+}
 
 Boolean CFBooleanGetValue(CFBooleanRef boolean) {
     const auto* object = aliveAs<BooleanObject>(boolean, Kind::boolean, "CFBooleanGetValue");
@@ -518,15 +544,17 @@ Application frontmostApplication() {
     return fake_apple::runningApplication(*fake_apple::state().frontmost);
 }
 
-void activateFromApplication(const Application& application, const Application& frontmost, std::uint64_t options) {
+bool activateFromApplication(const Application& application, const Application& frontmost, std::uint64_t options) {
     fake_apple::state().calls.push_back("activate " + std::to_string(processIdentifier(application)) +
                                         " activateFromApplication: " + std::to_string(processIdentifier(frontmost)) +
                                         " options: " + std::to_string(options));
+    return fake_apple::state().activationAllowed;
 }
 
-void activateWithOptions(const Application& application, std::uint64_t options) {
+bool activateWithOptions(const Application& application, std::uint64_t options) {
     fake_apple::state().calls.push_back("activate " + std::to_string(processIdentifier(application)) +
                                         " activateWithOptions: " + std::to_string(options));
+    return fake_apple::state().activationAllowed;
 }
 
 }  // namespace macos

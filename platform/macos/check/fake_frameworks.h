@@ -30,7 +30,8 @@ CFTypeRef string(std::u16string_view units);
 CFTypeRef array(const std::vector<CFTypeRef>& items);  // retains its items
 CFTypeRef element(std::string name);
 CFTypeRef axValue(AXValueType type, double first, double second);
-CFTypeRef number();
+// A CFNumber of this type holding this value (an integer type holds it as given).
+CFTypeRef number(CFNumberType type, double value);
 CFTypeRef boolean(bool value);
 
 // What AXUIElementCopyAttributeValue answers for the element of this name and this attribute:
@@ -57,6 +58,8 @@ void answerDisplays(CGError code, uint32_t count);
 // NSWorkspace.sharedWorkspace.frontmostApplication answers (nothing: nil).
 platform::Application runningApplication(pid_t pid);
 void setFrontmost(std::optional<pid_t> pid);
+// What both activation messages answer (default: true, the system allowed the request).
+void setActivationAllowed(bool allowed);
 
 void setTrusted(bool trusted);
 // What CGPreflightPostEventAccess answers (default: true).

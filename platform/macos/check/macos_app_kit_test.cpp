@@ -89,6 +89,33 @@ TEST_F(MacosAppKit, ActivationCarriesNoOptions) {
     }
 }
 
+// The BOOL of whichever message was sent is the seam's answer: the system allowed the request,
+// or refused it.
+TEST_F(MacosAppKit, ActivationReportsWhatAppKitAnswered) {
+    struct Case {
+        const char* what;
+        std::optional<pid_t> frontmost;
+        bool answer;
+        platform::Activation activation;
+    };
+    const Case cases[] = {
+        {"activateFromApplication: YES", 777, true, platform::Activation::allowed},
+        {"activateFromApplication: NO", 777, false, platform::Activation::refused},
+        {"activateWithOptions: YES", std::nullopt, true, platform::Activation::allowed},
+        {"activateWithOptions: NO", std::nullopt, false, platform::Activation::refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_app_kit::reset();
+        fake_app_kit::setRunning(kBundle, {4242});
+        fake_app_kit::setFrontmost(c.frontmost);
+        fake_app_kit::setActivationAllowed(c.answer);
+        const std::vector<platform::Application> running = platform::runningApplications(kBundle);
+        ASSERT_EQ(running.size(), 1u);
+        EXPECT_EQ(platform::activate(running.front()), c.activation);
+    }
+}
+
 // Each wait of the tool reaches usleep as the microseconds given.
 TEST_F(MacosAppKit, SleepsExactlyAsLongAsAsked) {
     for (const std::uint32_t microseconds : {200000u, 100000u, 50000u}) platform::sleepMicroseconds(microseconds);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -122,7 +123,18 @@ TEST_F(MacosPlatform, ConvertsWhateverThePlatformStored) {
         {"size", kAXErrorSuccess, [] { return axValue(kAXValueTypeCGSize, 300, 0); }, 0,
          "size:300.000000,0.000000"},
         {"rectangle", kAXErrorSuccess, [] { return axValue(kAXValueTypeCGRect, 1, 2); }, 0, "other"},
-        {"number", kAXErrorSuccess, [] { return fake_apple::number(); }, 0, "other"},
+        // A yes-or-no attribute boxed as an integer: exactly 0 or 1 is the boolean, any other
+        // number stays a value the tool does not read.
+        {"integer 1", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberSInt32Type, 1); }, 0, "boolean:yes"},
+        {"integer 0", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberSInt64Type, 0); }, 0, "boolean:no"},
+        {"char 1", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberCharType, 1); }, 0, "boolean:yes"},
+        {"float 1.0", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberFloat64Type, 1.0); }, 0, "boolean:yes"},
+        {"integer 2", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberSInt32Type, 2); }, 0, "other"},
+        {"integer -1", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberSInt32Type, -1); }, 0, "other"},
+        {"float 0.5", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberFloat64Type, 0.5); }, 0, "other"},
+        {"float 1 plus a bit", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberDoubleType, 1.0000001); }, 0, "other"},
+        {"float NaN", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberDoubleType, std::nan("")); }, 0, "other"},
+        {"integer 2^63 as float", kAXErrorSuccess, [] { return fake_apple::number(kCFNumberFloat64Type, 9223372036854775808.0); }, 0, "other"},
         {"true", kAXErrorSuccess, [] { return fake_apple::boolean(true); }, 0, "boolean:yes"},
         {"false", kAXErrorSuccess, [] { return fake_apple::boolean(false); }, 0, "boolean:no"},
         {"success without a value", kAXErrorSuccess, nullptr, 0, "absent"},

@@ -87,6 +87,38 @@ CFTypeID CFBooleanGetTypeID(void);
 // "Returns the value of a CFBoolean object as a standard C type Boolean."
 Boolean CFBooleanGetValue(CFBooleanRef boolean);
 
+// https://developer.apple.com/documentation/corefoundation/cfnumber.md
+typedef const struct __CFNumber* CFNumberRef;
+// https://developer.apple.com/documentation/corefoundation/cfnumbertype.md
+// (CFNumber.h: CF_ENUM(CFIndex, CFNumberType))
+enum CFNumberType : CFIndex {
+    kCFNumberSInt8Type = 1,
+    kCFNumberSInt16Type = 2,
+    kCFNumberSInt32Type = 3,
+    kCFNumberSInt64Type = 4,
+    kCFNumberFloat32Type = 5,
+    kCFNumberFloat64Type = 6,
+    kCFNumberCharType = 7,
+    kCFNumberShortType = 8,
+    kCFNumberIntType = 9,
+    kCFNumberLongType = 10,
+    kCFNumberLongLongType = 11,
+    kCFNumberFloatType = 12,
+    kCFNumberDoubleType = 13,
+    kCFNumberCFIndexType = 14,
+    kCFNumberNSIntegerType = 15,
+    kCFNumberCGFloatType = 16,
+    kCFNumberMaxType = 16,
+};
+typedef enum CFNumberType CFNumberType;
+// https://developer.apple.com/documentation/corefoundation/cfnumbergettypeid().md
+CFTypeID CFNumberGetTypeID(void);
+// https://developer.apple.com/documentation/corefoundation/cfnumbergetvalue(_:_:_:).md
+// Converts the number to `theType` into valuePtr. "If the argument type differs from the return
+// type, and the conversion is lossy or the return value is out of range, then this function
+// passes back an approximate value in valuePtr and returns false."
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
+
 #ifdef __cplusplus
 }
 #endif
