@@ -365,6 +365,7 @@ void appendRequest(std::string& out, const trace::RecordedLine& line, const Page
 void appendSteps(std::string& out, const RunView& view, const PageRun& run, const std::string& id) {
     out += "<ol class=\"steps\">\n";
     std::size_t index = 0;
+    const bool endLeft = view.ended && run.replayed.leftAt != 0 && run.replayed.leftAt == run.lines.back().number;
     for (const Step& step : view.steps) {
         ++index;
         std::string cls = "step";
@@ -375,7 +376,11 @@ void appendSteps(std::string& out, const RunView& view, const PageRun& run, cons
             if (!elements.empty()) elements += ' ';
             elements += std::to_string(element);
         }
-        const bool holdsLeft = run.replayed.leftAt != 0 && std::any_of(step.lines.begin(), step.lines.end(), [&](std::size_t i) {
+        // A run that asks for more than its recording holds leaves it at the end line, which no
+        // step lists otherwise: the last step lists it then, marked.
+        std::vector<std::size_t> listed = step.lines;
+        if (index == view.steps.size() && endLeft) listed.push_back(run.lines.size() - 1);
+        const bool holdsLeft = run.replayed.leftAt != 0 && std::any_of(listed.begin(), listed.end(), [&](std::size_t i) {
                                    return run.lines[i].number == run.replayed.leftAt;
                                });
         if (holdsLeft) cls += " replay-left";
@@ -391,8 +396,8 @@ void appendSteps(std::string& out, const RunView& view, const PageRun& run, cons
         }
         if (holdsLeft) out += "<div class=\"stop\">The replay leaves the recording in this step (line " +
                               std::to_string(run.replayed.leftAt) + ").</div>\n";
-        if (!step.lines.empty()) {
-            const std::size_t count = step.lines.size();
+        if (!listed.empty()) {
+            const std::size_t count = listed.size();
             // Short steps open; where the run stopped or left its recording too, unless the step
             // is one of many alike requests (the polls), which stays folded.
             const bool open = !step.folded && (count <= 12 || step.stopped || holdsLeft);
@@ -403,13 +408,13 @@ void appendSteps(std::string& out, const RunView& view, const PageRun& run, cons
                 if (count > kListedRequests && k == kListedRequests / 2) {
                     const std::size_t skipped = count - kListedRequests;
                     out += "<tr class=\"skipped\"><td colspan=\"5\">" + std::to_string(skipped) + " lines not listed here: lines " +
-                           std::to_string(run.lines[step.lines[k]].number) + " to " +
-                           std::to_string(run.lines[step.lines[count - kListedRequests / 2 - 1]].number) +
+                           std::to_string(run.lines[listed[k]].number) + " to " +
+                           std::to_string(run.lines[listed[count - kListedRequests / 2 - 1]].number) +
                            " of the trace</td></tr>\n";
                     k = count - kListedRequests / 2 - 1;
                     continue;
                 }
-                appendRequest(out, run.lines[step.lines[k]], run);
+                appendRequest(out, run.lines[listed[k]], run);
             }
             out += "</tbody></table></details>\n";
         }

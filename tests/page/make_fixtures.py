@@ -9,9 +9,12 @@
   cut-short.trace: a run killed after its row click: no selection read, no end line.
   diverged.trace: a complete exchange whose row position and size were read in the other order,
     so the replay leaves the recording there.
-  repeated-reads.trace: the row that takes no selection, with CorelDRAW in front only at its
-    third reading and the selection read ten times, 100 ms apart: reads that a run may repeat
-    are grouped into one step (the replay leaves this recording at the second reading).
+  past-its-end.trace: the row that takes no selection with its last reading and the wait before
+    it taken out: the run asks for more than was recorded, so the replay leaves the recording at
+    its end line.
+  repeated-reads.trace: the row that takes no selection (its selection read eleven times, 100 ms
+    apart), with CorelDRAW in front only at its third reading: reads that a run repeats are
+    grouped into one step, and the run still replays as recorded.
 
 usage: tests/page/make_fixtures.py     (from the repository's root)
 """
@@ -127,8 +130,6 @@ def repeated_reads():
         repeats, answer = 0, None
         if 'attribute="AXFrontmost"' in rest:
             repeats, answer = 2, line.replace("value=yes", "value=no")
-        elif 'attribute="AXSelected"' in rest:
-            repeats, answer = 9, line
         for _ in range(repeats):
             at, pid = answer.split(" ")[:2]
             out.append(answer)
@@ -137,6 +138,13 @@ def repeated_reads():
             answer, line = shifted(answer, 100.7), shifted(line, 100.7)
         out.append(line)
     write("repeated-reads", out)
+
+
+def past_its_end():
+    lines = read("row-takes-no-selection")
+    last = max(i for i, line in enumerate(lines) if 'attribute="AXSelected"' in line)
+    assert " sleep " in lines[last - 1]
+    write("past-its-end", lines[:last - 1] + lines[last + 1:])
 
 
 def main():
@@ -160,6 +168,7 @@ def main():
     cut_short()
     diverged()
     repeated_reads()
+    past_its_end()
 
 
 if __name__ == "__main__":
