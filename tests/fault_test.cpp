@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 #include <set>
 
@@ -128,7 +129,12 @@ std::vector<std::string> requestLines(const std::vector<std::string>& record) {
     return lines;
 }
 
-TEST(FaultMatrix, EveryRequestFailingInEveryWay) {
+// One test for each fault, so that CTest runs the faults side by side: each is a whole run for
+// every request, and the matrix is the longest test of the suite.
+class EveryRequestFailing : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(EveryRequestFailing, InThisWay) {
+    const Fault fault = faults()[GetParam()];
     const std::string directory = scratchDirectory();
     const std::string path = directory + "/result";
     const std::string answer = relayAnswer("77");
@@ -138,34 +144,39 @@ TEST(FaultMatrix, EveryRequestFailingInEveryWay) {
     ASSERT_EQ(requests.size(), static_cast<std::size_t>(kRequests));
 
     int runs = 0;
-    for (const Fault& fault : faults()) {
-        for (int n = 1; n <= kRequests; ++n) {
-            const std::string& line = requests[static_cast<std::size_t>(n - 1)];
-            // A look has no value that could be of the wrong kind; it can only fail.
-            if ((line.starts_with("press ") || line.starts_with("look ")) && !fault.appliesToActions) continue;
-            if (isRightKindFor(fault.name, line)) continue;
-            SCOPED_TRACE(fault.name + " at request " + std::to_string(n) + ": " + line);
-            std::remove(path.c_str());
-            const Outcome outcome = runTessary(corelDesktop(answer), {"77", path}, [&] { fault.inject(n); });
-            ++runs;
-            const Expected expected = expectedFor(n);
-            EXPECT_EQ(outcome.status, expected.status);
-            EXPECT_EQ(outcome.err, expected.err);
-            EXPECT_EQ(outcome.out, expected.status == 0 ? path + "\n" : "");
-            EXPECT_EQ(readFile(path), expected.fileWritten ? std::optional(answer) : std::nullopt);
-            EXPECT_EQ(listDirectory(directory), expected.fileWritten ? std::vector<std::string>{"result"} : std::vector<std::string>{});
-            const bool pressed = std::count(outcome.record.begin(), outcome.record.end(), "press alert-ok AXPress") == 1;
-            EXPECT_EQ(pressed, expected.pressed || n == kRequests);
-            // Nothing is posted after the failing request when the run fails before its clicks.
-            if (expected.status == 1 && n < kRowLook) {
-                EXPECT_TRUE(std::none_of(outcome.record.begin(), outcome.record.end(),
-                                         [](const std::string& l) { return l.starts_with("post "); }));
-            }
-            EXPECT_EQ(outcome.liveElements, 0);
+    for (int n = 1; n <= kRequests; ++n) {
+        const std::string& line = requests[static_cast<std::size_t>(n - 1)];
+        // A look has no value that could be of the wrong kind; it can only fail.
+        if ((line.starts_with("press ") || line.starts_with("look ")) && !fault.appliesToActions) continue;
+        if (isRightKindFor(fault.name, line)) continue;
+        SCOPED_TRACE(fault.name + " at request " + std::to_string(n) + ": " + line);
+        std::remove(path.c_str());
+        const Outcome outcome = runTessary(corelDesktop(answer), {"77", path}, [&] { fault.inject(n); });
+        ++runs;
+        const Expected expected = expectedFor(n);
+        EXPECT_EQ(outcome.status, expected.status);
+        EXPECT_EQ(outcome.err, expected.err);
+        EXPECT_EQ(outcome.out, expected.status == 0 ? path + "\n" : "");
+        EXPECT_EQ(readFile(path), expected.fileWritten ? std::optional(answer) : std::nullopt);
+        EXPECT_EQ(listDirectory(directory), expected.fileWritten ? std::vector<std::string>{"result"} : std::vector<std::string>{});
+        const bool pressed = std::count(outcome.record.begin(), outcome.record.end(), "press alert-ok AXPress") == 1;
+        EXPECT_EQ(pressed, expected.pressed || n == kRequests);
+        // Nothing is posted after the failing request when the run fails before its clicks.
+        if (expected.status == 1 && n < kRowLook) {
+            EXPECT_TRUE(std::none_of(outcome.record.begin(), outcome.record.end(),
+                                     [](const std::string& l) { return l.starts_with("post "); }));
         }
+        EXPECT_EQ(outcome.liveElements, 0);
     }
-    std::cout << "fault matrix: " << runs << " whole runs, " << faults().size() << " faults x " << kRequests << " requests\n";
+    std::cout << "fault matrix, " << fault.name << ": " << runs << " whole runs over " << kRequests << " requests\n";
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, EveryRequestFailing, testing::Range<std::size_t>(0, faults().size()),
+                         [](const testing::TestParamInfo<std::size_t>& info) {
+                             std::string name;
+                             for (const char c : faults()[info.param].name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
 
 TEST(FaultMatrix, EventsThatCannotBeCreated) {
     struct Case {

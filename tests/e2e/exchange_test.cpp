@@ -62,6 +62,15 @@ void expectFailure(const ToolRun& run, const std::string& message) {
     EXPECT_FALSE(std::filesystem::exists(run.resultPath));
 }
 
+// A complete exchange: status 0, the path alone on standard output, nothing on standard error,
+// and the result file holding the stand-in's answer.
+void expectCompleted(const ToolRun& run, const standin::StandIn& standIn) {
+    EXPECT_EQ(run.process.exitStatus, 0);
+    EXPECT_EQ(run.process.standardOutput, run.resultPath + "\n");
+    EXPECT_EQ(run.process.standardError, "");
+    EXPECT_EQ(standin::readFile(run.resultPath), standin::readFile(standIn.answerFile));
+}
+
 TEST_F(Exchange, CompleteExchangeWritesTheAnswerPrintsThePathAndClosesTheAlert) {
     launch();
     // One stand-in answers two runs: the command id is read at every ToolRun.
@@ -128,10 +137,7 @@ TEST_F(Exchange, RenameIsCancelledWithEscapeThenTheExchangeCompletes) {
     launch({"--rename"});
     standin::setCommandId(standIn, "cmd-9");
     const ToolRun exchange = run("cmd-9");
-    EXPECT_EQ(exchange.process.exitStatus, 0);
-    EXPECT_EQ(exchange.process.standardOutput, exchange.resultPath + "\n");
-    EXPECT_EQ(exchange.process.standardError, "");
-    EXPECT_EQ(standin::readFile(exchange.resultPath), standin::readFile(standIn.answerFile));
+    expectCompleted(exchange, standIn);
     EXPECT_TRUE(standin::waitForEvent(standIn, "alert closed by OK"));
     EXPECT_EQ(standin::events(standIn),
               (std::vector<std::string>{"ready", "rename cancelled", "select RelayTransportProbe",
@@ -143,10 +149,7 @@ TEST_F(Exchange, AlertWithoutOkIsLeftOpenAfterACompleteExchange) {
     launch({"--alert-without-ok"});
     standin::setCommandId(standIn, "cmd-3");
     const ToolRun exchange = run("cmd-3");
-    EXPECT_EQ(exchange.process.exitStatus, 0);
-    EXPECT_EQ(exchange.process.standardOutput, exchange.resultPath + "\n");
-    EXPECT_EQ(exchange.process.standardError, "");
-    EXPECT_EQ(standin::readFile(exchange.resultPath), standin::readFile(standIn.answerFile));
+    expectCompleted(exchange, standIn);
     EXPECT_FALSE(logged("alert closed by Close"));
 }
 
@@ -234,10 +237,7 @@ TEST_F(Exchange, ASelectionThatShowsLateIsWaitedFor) {
     launch({"--selection-lag-ms", "600", "--selected", "AutoSaveBackup"});
     standin::setCommandId(standIn, "cmd-1");
     const ToolRun exchange = run("cmd-1");
-    EXPECT_EQ(exchange.process.exitStatus, 0);
-    EXPECT_EQ(exchange.process.standardOutput, exchange.resultPath + "\n");
-    EXPECT_EQ(exchange.process.standardError, "");
-    EXPECT_EQ(standin::readFile(exchange.resultPath), standin::readFile(standIn.answerFile));
+    expectCompleted(exchange, standIn);
     EXPECT_TRUE(standin::waitForEvent(standIn, "alert closed by OK"));
     EXPECT_EQ(standin::events(standIn),
               (std::vector<std::string>{"ready", "select RelayTransportProbe", "run RelayTransportProbe",
