@@ -173,8 +173,10 @@ TEST_P(EveryRequestFailing, InThisWay) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, EveryRequestFailing, testing::Range<std::size_t>(0, faults().size()),
                          [](const testing::TestParamInfo<std::size_t>& info) {
-                             std::string name;
-                             for (const char c : faults()[info.param].name) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             std::string name = faults()[info.param].name;
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
                              return name;
                          });
 
