@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <set>
 
 #include "target/script_window.h"
@@ -46,14 +45,11 @@ std::vector<std::int64_t> elementsIn(const std::string& text) {
 std::optional<Spot> pairIn(const std::string& text) {
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos || comma == 0) return std::nullopt;
-    const std::string first = text.substr(0, comma);
-    const std::string second = text.substr(comma + 1);
-    char* end = nullptr;
-    const double x = std::strtod(first.c_str(), &end);
-    if (end != first.c_str() + first.size()) return std::nullopt;
-    const double y = std::strtod(second.c_str(), &end);
-    if (second.empty() || end != second.c_str() + second.size()) return std::nullopt;
-    return Spot{x, y};
+    const std::string_view whole = text;
+    const auto x = trace::doubleOf(whole.substr(0, comma));
+    const auto y = trace::doubleOf(whole.substr(comma + 1));
+    if (!x || !y) return std::nullopt;
+    return Spot{*x, *y};
 }
 
 double tookOf(const trace::RecordedLine& line) { return millisecondsOf(textOf(line, "took")); }
@@ -557,11 +553,9 @@ void markStop(RunView& view, std::span<const trace::RecordedLine> lines) {
 }  // namespace
 
 double millisecondsOf(const std::string& text) {
-    if (text.empty()) return 0;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(value)) return 0;
-    return value;
+    const auto value = trace::doubleOf(text);
+    if (!value || !std::isfinite(*value)) return 0;
+    return *value;
 }
 
 std::string shownValue(const trace::Field& field) {
