@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/replay/run_page.h"
-#include "platform/replay/run_view.h"
+#include "tessary-replay/run_page.h"
+#include "tessary-replay/run_view.h"
 #include "trace/reader.h"
 
 namespace {

@@ -8,7 +8,7 @@
 // Exit status: 0 when every run replays to its recorded outcome, 1 when one diverges or ends
 // differently, 2 for a file that cannot be read or used (one line naming the trace line).
 //
-// With --html PAGE it also draws every run of the file on one page (platform/replay/run_page.h),
+// With --html PAGE it also draws every run of the file on one page (tessary-replay/run_page.h),
 // also the runs of a file it cannot use, as far as their lines go; a page that cannot be written
 // is reported on standard error and gives status 2.
 #include <fcntl.h>
@@ -25,7 +25,7 @@
 
 #include "main/run.h"
 #include "platform/replay/replay_desktop.h"
-#include "platform/replay/run_page.h"
+#include "tessary-replay/run_page.h"
 #include "trace/format.h"
 #include "trace/reader.h"
 #include "trace/trace.h"

@@ -1,4 +1,4 @@
-#include "platform/replay/run_page.h"
+#include "tessary-replay/run_page.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,7 +15,7 @@
 #include <sys/random.h>  // getentropy
 #endif
 
-#include "platform/replay/run_view.h"
+#include "tessary-replay/run_view.h"
 #include "trace/format.h"
 
 namespace page {

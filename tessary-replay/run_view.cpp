@@ -1,4 +1,4 @@
-#include "platform/replay/run_view.h"
+#include "tessary-replay/run_view.h"
 
 #include <algorithm>
 #include <cmath>
