@@ -1,5 +1,6 @@
 #include "platform/fake/fake_desktop.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fcntl.h>
 #include <map>
@@ -53,6 +54,8 @@ struct State {
     std::map<int, std::function<void()>> beforeRequest;
     std::map<int, std::int32_t> failRequest;
     std::map<int, Attribute> answerRequest;
+    // answerReads: the answers still to give, by element label and attribute, first answer last.
+    std::map<std::pair<std::string, std::string>, std::vector<Attribute>> answerReads;
     std::optional<std::int64_t> alertOpensAt;
     int selectedRow = -1;
     // What "AXSelected" shows until `selectionShowsAt`: the row selected before the latest click.
@@ -461,6 +464,10 @@ std::int64_t now() { return state().clock; }
 void beforeRequest(int n, std::function<void()> action) { state().beforeRequest[n] = std::move(action); }
 void failRequest(int n, std::int32_t code) { state().failRequest[n] = code; }
 void answerRequest(int n, Attribute value) { state().answerRequest.insert_or_assign(n, std::move(value)); }
+void answerReads(const std::string& label, const std::string& attribute, std::vector<Attribute> answers) {
+    std::reverse(answers.begin(), answers.end());
+    state().answerReads.insert_or_assign({label, attribute}, std::move(answers));
+}
 void raise(ScreenWindow window) {
     auto& windows = state().desktop.frontWindows;
     windows.insert(windows.begin(), window);
@@ -575,6 +582,15 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
         AttributeResult result;
         result.value = fake::convert(answer->second, result.code);
         return result;
+    }
+    if (!s.answerReads.empty() && node >= 0) {
+        const auto found = s.answerReads.find(std::pair<std::string, std::string>(s.nodes[static_cast<std::size_t>(node)].label, attribute));
+        if (found != s.answerReads.end() && !found->second.empty()) {
+            AttributeResult result;
+            result.value = fake::convert(found->second.back(), result.code);
+            found->second.pop_back();
+            return result;
+        }
     }
     if (fake::isGone(node)) return {kInvalidElement, Absent{}};
     const bool isApplication = s.nodes[static_cast<std::size_t>(node)].parent < 0;
