@@ -255,11 +255,7 @@ NSRect fromTop(CGFloat left, CGFloat top, CGFloat width, CGFloat height, CGFloat
 @implementation ScriptOutlineView
 
 - (void)mouseDown:(NSEvent*)event {
-    if (self.selectionLagMs <= 0) {
-        [super mouseDown:event];
-        return;
-    }
-    (void)event;
+    if (self.selectionLagMs <= 0) [super mouseDown:event];
 }
 
 - (void)mouseUp:(NSEvent*)event {
@@ -269,6 +265,12 @@ NSRect fromTop(CGFloat left, CGFloat top, CGFloat width, CGFloat height, CGFloat
     }
     const NSInteger row = [self rowAtPoint:[self convertPoint:event.locationInWindow fromView:nil]];
     if (row < 0) return;
+    // A row that takes no selection leaves nothing pending, as in the GTK stand-in.
+    id<NSOutlineViewDelegate> delegate = self.delegate;
+    if ([delegate respondsToSelector:@selector(outlineView:shouldSelectItem:)] &&
+        ![delegate outlineView:self shouldSelectItem:[self itemAtRow:row]]) {
+        return;
+    }
     self.pendingRow = row;
     [self.selector performSelector:@selector(selectPendingRow) withObject:nil afterDelay:self.selectionLagMs / 1000.0];
 }
