@@ -679,11 +679,13 @@ svg .tick{stroke:#ccc}svg text.tick{fill:#555;stroke:none;text-anchor:middle}svg
 .tools button{margin-right:.5em}.none{color:#666}
 )";
 
-// The page's only script: folding and highlighting. It reports every error it meets on the
-// root element (data-script-errors) and marks the root element when it has run to its end
-// (data-scripts="done"), so that a test can tell a page whose script broke.
+// The page's scripts: an error reporter first, then the folding and highlighting. The reporter
+// marks the root element when it is in place (data-error-reporter="on") and reports every error
+// it meets there (data-script-errors); the folding marks the root element when it has run to its
+// end (data-scripts="done"). So a test can tell a page whose scripts broke or were kept from
+// running.
 constexpr std::string_view kErrorScript =
-    R"(window.addEventListener("error",function(e){var r=document.documentElement;r.setAttribute("data-script-errors",(r.getAttribute("data-script-errors")||"")+(e.message||"error")+"\n");});)";
+    R"(document.documentElement.setAttribute("data-error-reporter","on");window.addEventListener("error",function(e){var r=document.documentElement;r.setAttribute("data-script-errors",(r.getAttribute("data-script-errors")||"")+(e.message||"error")+"\n");});)";
 
 constexpr std::string_view kScript = R"(
 (function(){

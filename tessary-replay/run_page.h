@@ -2,7 +2,7 @@
 // glance (its outcome, the screen as it read it, its steps, the tree its walks visited and a
 // timeline), written by `tessary-replay --html PAGE`. The page loads nothing: no script, style,
 // font or image comes from elsewhere, and every text from the trace is shown as text, never as
-// markup. It reads without scripts; its one script only folds and highlights.
+// markup. It reads without scripts; its scripts only report their errors, fold and highlight.
 #pragma once
 
 #include <cstddef>

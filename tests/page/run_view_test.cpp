@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <map>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -133,6 +135,132 @@ TEST(RunView, TreesNoWalkMakesAreDrawnEachElementOnce) {
     EXPECT_EQ(count("data-element=\"1\" "), 1u);
     EXPECT_NE(html.find("more elements were read and are not listed here"), std::string::npos);
     EXPECT_LT(html.size(), 10u * 1000 * 1000);
+}
+
+// The run's own check of the row's click point: the list's left and top edges belong to its
+// frame, its right and bottom edges do not. A point outside stops the run at that check.
+TEST(RunView, ClickPointOnTheListsRightOrBottomEdgeLiesOutside) {
+    struct Case {
+        const char* what;
+        const char* row;   // position and size: the click point is 60 right of its left edge
+        const char* list;  // position and size
+        bool inside;
+    };
+    for (const Case& c : {Case{"on the right edge", "90,150 200,20", "100,100 50,200", false},
+                          Case{"on the bottom edge", "100,190 200,20", "100,100 300,100", false},
+                          Case{"on the left and top edges", "40,90 200,20", "100,100 300,200", true}}) {
+        SCOPED_TRACE(c.what);
+        const std::string row = c.row;
+        const std::string list = c.list;
+        const auto part = [](const std::string& pair, int which) {
+            const std::size_t blank = pair.find(' ');
+            return which == 0 ? pair.substr(0, blank) : pair.substr(blank + 1);
+        };
+        std::vector<std::string> texts = kStart;
+        texts.push_back(R"(0.800 7 get element=#1 attribute="AXFrontmost" code=0 kind=boolean value=yes took=0.010)");
+        texts.push_back(R"(0.900 7 get element=#1 attribute="AXWindows" code=0 kind=list value=[#2] took=0.010)");
+        texts.push_back("1.000 7 get element=#4 attribute=\"AXPosition\" code=0 kind=point value=" + part(row, 0) + " took=0.010");
+        texts.push_back("1.100 7 get element=#4 attribute=\"AXSize\" code=0 kind=size value=" + part(row, 1) + " took=0.010");
+        texts.push_back("1.200 7 get element=#3 attribute=\"AXPosition\" code=0 kind=point value=" + part(list, 0) + " took=0.010");
+        texts.push_back(R"(1.300 7 get element=#2 attribute="AXPosition" code=0 kind=point value=0,0 took=0.010)");
+        texts.push_back(R"(1.400 7 get element=#2 attribute="AXSize" code=0 kind=size value=800,600 took=0.010)");
+        texts.push_back("1.500 7 get element=#3 attribute=\"AXSize\" code=0 kind=size value=" + part(list, 1) + " took=0.010");
+        texts.push_back(c.inside ? R"(2.000 7 end status=1 failure="TESSARY: the Run click failed\n")"
+                                 : R"(2.000 7 end status=1 failure="TESSARY: RelayTransportProbe is not visible in the Scripts inspector\n")");
+        const std::vector<trace::RecordedLine> lines = runOf(texts);
+        const page::RunView view = page::viewOf(lines);
+        ASSERT_TRUE(view.screen.rowInside.has_value());
+        EXPECT_EQ(*view.screen.rowInside, c.inside);
+        const page::Step* check = stepNamed(view, "row inside its list");
+        ASSERT_NE(check, nullptr);
+        EXPECT_NE(check->summary.find(c.inside ? " lies inside " : " lies outside "), std::string::npos) << check->summary;
+        EXPECT_EQ(check->stopped, !c.inside);
+
+        // The drawing's visible label says it, not only the title shown on hovering.
+        page::PageInput input;
+        input.traceName = "edges";
+        input.runs.push_back({lines, {}});
+        const std::string html = page::pageOf(input);
+        const std::string label = c.inside ? ">row click point: inside the list</text>" : ">row click point: outside the list</text>";
+        EXPECT_NE(html.find(label), std::string::npos);
+    }
+}
+
+std::vector<trace::RecordedLine> fixture(const std::string& name) {
+    std::ifstream stream(std::string(TESSARY_REPLAY_FIXTURES) + "/" + name, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    trace::ReadTrace read = trace::readTrace(text.str());
+    EXPECT_FALSE(read.error) << name << ": " << read.error.value_or("");
+    return std::move(read.lines);
+}
+
+// Only a poll that found the alert is the step "the answer": a run whose polls found nothing
+// keeps them all in one step.
+TEST(RunView, PollsThatFoundNothingStayOneStepWithoutAnAnswer) {
+    const std::vector<trace::RecordedLine> lines = fixture("no-answer.trace");
+    const page::RunView view = page::viewOf(lines);
+    EXPECT_EQ(stepNamed(view, "the answer"), nullptr);
+    const page::Step* polls = stepNamed(view, "polls");
+    ASSERT_NE(polls, nullptr);
+    const auto isPoll = [&](std::size_t i) {
+        const trace::Field* attribute = lines[i].field("attribute");
+        return lines[i].event == "get" && attribute != nullptr && attribute->value == "AXWindows";
+    };
+    EXPECT_EQ(std::count_if(polls->lines.begin(), polls->lines.end(), isPoll), 100);
+    EXPECT_EQ(polls->summary.rfind("100 polls, ", 0), 0u) << polls->summary;
+
+    // The same run with its alert: its last poll is "the answer".
+    const std::vector<trace::RecordedLine> answered = fixture("complete-exchange.trace");
+    const page::RunView complete = page::viewOf(answered);
+    const page::Step* answer = stepNamed(complete, "the answer");
+    ASSERT_NE(answer, nullptr);
+    EXPECT_TRUE(std::any_of(answer->lines.begin(), answer->lines.end(), [&](std::size_t i) {
+        const trace::Field* value = answered[i].field("value");
+        return value != nullptr && value->value == "\u8B66\u544A";
+    }));
+}
+
+// A step of more lines than the page lists: each line of it is listed or inside the stretch
+// that the page says it skipped, exactly once, and the stretch's count is its length.
+TEST(RunPage, AStepTooLongToListSkipsAStretchAndLosesNoLine) {
+    std::vector<std::string> texts = kStart;
+    texts.push_back(R"(0.800 7 get element=#1 attribute="AXFrontmost" code=0 kind=boolean value=yes took=0.010)");
+    constexpr int kSteps = 2500;
+    texts.push_back(R"(0.900 7 get element=#1 attribute="AXWindows" code=0 kind=list value=[#2] took=0.010)");
+    for (int n = 1; n < kSteps; ++n) {
+        texts.push_back("1.000 7 get element=#" + std::to_string(n + 2) + " attribute=\"AXChildren\" code=0 kind=list value=[] took=0.010");
+    }
+    texts.push_back(R"(3.000 7 end status=1 failure="TESSARY: RelayTransportProbe is not in the Scripts inspector\n")");
+    const std::vector<trace::RecordedLine> lines = runOf(texts);
+    const page::RunView view = page::viewOf(lines);
+    const page::Step* locate = stepNamed(view, "locate");
+    ASSERT_NE(locate, nullptr);
+    ASSERT_EQ(locate->lines.size(), static_cast<std::size_t>(kSteps));
+    const std::size_t first = lines[locate->lines.front()].number;
+    const std::size_t last = lines[locate->lines.back()].number;
+
+    page::PageInput input;
+    input.traceName = "long";
+    input.runs.push_back({lines, {}});
+    const std::string html = page::pageOf(input);
+    std::map<std::size_t, int> seen;
+    for (std::size_t at = html.find("<tr id=\"l"); at != std::string::npos; at = html.find("<tr id=\"l", at + 1)) {
+        seen[std::stoul(html.substr(at + 9))] += 1;
+    }
+    const std::string skippedMark = " lines not listed here: lines ";
+    const std::size_t skippedAt = html.find(skippedMark);
+    ASSERT_NE(skippedAt, std::string::npos);
+    const std::size_t countAt = html.rfind('>', skippedAt) + 1;
+    const std::size_t skipped = std::stoul(html.substr(countAt));
+    std::size_t from = 0, to = 0;
+    ASSERT_EQ(std::sscanf(html.c_str() + skippedAt + skippedMark.size(), "%zu to %zu", &from, &to), 2);
+    EXPECT_EQ(skipped, to - from + 1);
+    EXPECT_EQ(skipped + 2000, static_cast<std::size_t>(kSteps));
+    for (std::size_t number = first; number <= last; ++number) {
+        const int times = seen.count(number) != 0 ? seen.at(number) : 0;
+        EXPECT_EQ(times + (number >= from && number <= to ? 1 : 0), 1) << "line " << number;
+    }
 }
 
 struct Scratch {
