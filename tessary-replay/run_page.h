@@ -6,10 +6,8 @@
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "trace/reader.h"
@@ -37,12 +35,5 @@ struct PageInput {
 
 // The whole page.
 std::string pageOf(const PageInput& input);
-
-// Replaces the file at `path` with `text` in one step: written beside it under another name,
-// then renamed over it. A reader sees the old page or the whole new one. Only a regular file (or
-// a symbolic link, replaced itself) is replaced; a replaced file keeps its permission bits, a new
-// one gets 0666 less the umask. Nothing on success, else what went wrong; then the path is as it
-// was and nothing is left beside it.
-std::optional<std::string> replaceFile(const std::string& path, std::string_view text);
 
 }  // namespace page

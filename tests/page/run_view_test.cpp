@@ -1,15 +1,21 @@
 // The page's reading of a run where the browser tests cannot reach: the activation's answer as
 // a later format records it, trees that no walk would make (an element among its own children,
-// a chain far deeper than any walk), and the one-step replacement of the page file.
+// a chain far deeper than any walk), the edges of the list's frame, polls without an answer, a
+// step too long to list, and the page file written by the product's own atomic write.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -283,33 +289,114 @@ std::string contentOf(const std::filesystem::path& path) {
     return text.str();
 }
 
-TEST(ReplaceFile, ReplacesARegularFileKeepingItsBitsAndLeavesNothingBeside) {
-    Scratch scratch;
-    const std::string path = scratch.directory / "page.html";
-    std::ofstream(path) << "old page";
-    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
-    EXPECT_EQ(page::replaceFile(path, "new page"), std::nullopt);
-    EXPECT_EQ(contentOf(path), "new page");
-    struct stat standing {};
-    ASSERT_EQ(stat(path.c_str(), &standing), 0);
-    EXPECT_EQ(standing.st_mode & 07777, 0640u);
-    EXPECT_EQ(scratch.names(), std::vector<std::string>{"page.html"});
+struct Drawn {
+    int status = -1;
+    std::string err;
+};
+
+// tessary-replay --html PAGE over a recorded complete exchange: its status and standard error.
+Drawn drawPage(const std::string& page) {
+    const std::string command = std::string("'") + TESSARY_REPLAY + "' --html '" + page + "' '" + TESSARY_REPLAY_FIXTURES +
+                                "/complete-exchange.trace' 2>&1 >/dev/null";
+    Drawn drawn;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return drawn;
+    char buffer[512];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) drawn.err.append(buffer, got);
+    const int status = ::pclose(pipe);
+    drawn.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return drawn;
 }
 
-TEST(ReplaceFile, RefusesWhatIsNoRegularFileAndLeavesItAlone) {
-    Scratch scratch;
-    const std::string directory = scratch.directory / "a-directory";
-    std::filesystem::create_directory(directory);
-    const std::string fifo = scratch.directory / "a-fifo";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& path : {directory, fifo}) {
-        EXPECT_EQ(page::replaceFile(path, "page"), std::optional<std::string>("not a regular file")) << path;
-    }
-    EXPECT_TRUE(std::filesystem::is_directory(directory));
-    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
-    EXPECT_EQ(page::replaceFile((scratch.directory / "missing" / "page.html").string(), "page"),
-              std::optional<std::string>("No such file or directory"));
-    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"a-directory", "a-fifo"}));
+mode_t modeOf(const std::string& path) {
+    struct stat standing {};
+    return ::lstat(path.c_str(), &standing) == 0 ? standing.st_mode : 0;
 }
+
+// The page is written as tessary writes its result, by the product's one atomic write: a
+// regular file keeps its permission bits, a new one gets 0666 less the umask, a symbolic link
+// is replaced itself with the bits of the file it pointed to, and a FIFO, a directory or a
+// missing directory are reported in the write's own words, with status 2, and left alone. Nothing
+// is left beside the page.
+TEST(PageFile, WrittenByTheProductsWriteWithItsRules) {
+    Scratch scratch;
+    const std::string dir = scratch.directory.string();
+    const mode_t mask = ::umask(022);
+    const std::string page = dir + "/page.html";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        std::string path;
+        std::string err;     // "" for a page written
+        mode_t mode;         // of the page written, or of what stands there after a refusal
+    };
+    const std::vector<Case> cases{
+        {"a new page", [] {}, page, "", S_IFREG | 0644},
+        {"a page replaced", [&] { std::ofstream(page) << "old"; ::chmod(page.c_str(), 0604); }, page, "", S_IFREG | 0604},
+        {"a symbolic link to a private file",
+         [&] {
+             std::ofstream(dir + "/target") << "target";
+             ::chmod((dir + "/target").c_str(), 0600);
+             ::symlink((dir + "/target").c_str(), page.c_str());
+         },
+         page, "", S_IFREG | 0600},
+        {"a FIFO", [&] { ::mkfifo(page.c_str(), 0600); }, page, "not a regular file: a FIFO", S_IFIFO | 0600},
+        {"a directory", [&] { ::mkdir(page.c_str(), 0700); }, page, "not a regular file: a directory", S_IFDIR | 0700},
+        {"a missing directory", [] {}, dir + "/missing/page.html", "No such file or directory", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(scratch.directory);
+        std::filesystem::create_directories(scratch.directory);
+        c.make();
+        const std::vector<std::string> before = scratch.names();
+        const Drawn drawn = drawPage(c.path);
+        if (c.err.empty()) {
+            EXPECT_EQ(drawn.status, 0) << drawn.err;
+            EXPECT_EQ(drawn.err, "");
+            EXPECT_EQ(contentOf(c.path).rfind("<!DOCTYPE html>", 0), 0u);
+        } else {
+            EXPECT_EQ(drawn.status, 2);
+            EXPECT_EQ(drawn.err, "tessary-replay: cannot write page " + c.path + ": " + c.err + "\n");
+        }
+        EXPECT_EQ(modeOf(c.path), c.mode);
+        std::vector<std::string> after = before;
+        if (std::find(after.begin(), after.end(), "page.html") == after.end() && c.err.empty()) after.push_back("page.html");
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(scratch.names(), after);
+        if (std::filesystem::exists(dir + "/target")) {
+            EXPECT_EQ(contentOf(dir + "/target"), "target");
+        }
+    }
+    ::umask(mask);
+}
+
+#ifdef __linux__
+// The page's text is held beside the page until it takes the page's place: the page arrives by
+// a rename within its own directory, from an auxiliary name there, not from another directory.
+TEST(PageFile, ItsTextIsHeldBesideThePage) {
+    Scratch scratch;
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, scratch.directory.c_str(), IN_MOVED_FROM | IN_MOVED_TO), 0);
+    const std::string page = (scratch.directory / "page.html").string();
+    ASSERT_EQ(drawPage(page).status, 0);
+    std::vector<std::pair<std::uint32_t, std::string>> moves;  // (cookie, from or to name)
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t got; (got = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            moves.emplace_back(event->cookie, std::string((event->mask & IN_MOVED_FROM) ? "from " : "to ") + event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(watch);
+    ASSERT_EQ(moves.size(), 2u);
+    EXPECT_EQ(moves[0].first, moves[1].first);
+    EXPECT_EQ(moves[0].second.rfind("from .tessary-", 0), 0u) << moves[0].second;
+    EXPECT_EQ(moves[1].second, "to page.html");
+    EXPECT_EQ(scratch.names(), std::vector<std::string>{"page.html"});
+}
+#endif
 
 }  // namespace
