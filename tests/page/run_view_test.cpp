@@ -209,12 +209,24 @@ TEST(RunView, PollsThatFoundNothingStayOneStepWithoutAnAnswer) {
     EXPECT_EQ(stepNamed(view, "the answer"), nullptr);
     const page::Step* polls = stepNamed(view, "polls");
     ASSERT_NE(polls, nullptr);
-    const auto isPoll = [&](std::size_t i) {
-        const trace::Field* attribute = lines[i].field("attribute");
-        return lines[i].event == "get" && attribute != nullptr && attribute->value == "AXWindows";
+    const auto pollsIn = [](const std::vector<trace::RecordedLine>& run, const page::Step& step) {
+        return std::count_if(step.lines.begin(), step.lines.end(), [&](std::size_t i) {
+            const trace::Field* attribute = run[i].field("attribute");
+            return run[i].event == "get" && attribute != nullptr && attribute->value == "AXWindows";
+        });
     };
-    EXPECT_EQ(std::count_if(polls->lines.begin(), polls->lines.end(), isPoll), 100);
+    EXPECT_EQ(pollsIn(lines, *polls), 100);
     EXPECT_EQ(polls->summary.rfind("100 polls, ", 0), 0u) << polls->summary;
+
+    // Nor when the run stopped right after its last poll, with no wait after it.
+    std::vector<trace::RecordedLine> unwaited = lines;
+    ASSERT_EQ(unwaited[unwaited.size() - 2].event, "sleep");
+    unwaited.erase(unwaited.end() - 2);
+    const page::RunView stopped = page::viewOf(unwaited);
+    EXPECT_EQ(stepNamed(stopped, "the answer"), nullptr);
+    const page::Step* stoppedPolls = stepNamed(stopped, "polls");
+    ASSERT_NE(stoppedPolls, nullptr);
+    EXPECT_EQ(pollsIn(unwaited, *stoppedPolls), 100);
 
     // The same run with its alert: its last poll is "the answer".
     const std::vector<trace::RecordedLine> answered = fixture("complete-exchange.trace");
