@@ -111,6 +111,55 @@ TEST(RunView, RepeatedReadsOfFrontmostAreOneStep) {
     EXPECT_TRUE(frontmost->stopped);
 }
 
+// Once CorelDRAW has said "no", the run counts a reading that cannot tell as "no": the summary
+// says what the run took the last reading for, and only then.
+TEST(RunView, AfterANoAReadingThatCannotTellIsShownAsTheNoItCountsFor) {
+    struct Case {
+        std::vector<const char*> answers;  // "yes", "no" or "absent" (code -25204, no value)
+        const char* summaryEnd;
+        bool countedAsNo;
+    };
+    const std::vector<Case> cases{
+        {{"no", "absent"}, ": CorelDRAW is not in front", true},
+        {{"no", "absent", "absent"}, ": CorelDRAW is not in front", true},
+        {{"no", "absent", "yes"}, ": CorelDRAW is in front", false},
+        {{"absent"}, "", false},
+        {{"no", "no"}, ": CorelDRAW is not in front", false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> texts = kStart;
+        double at = 1.0;
+        for (const char* answer : c.answers) {
+            std::ostringstream get;
+            get.setf(std::ios::fixed);
+            get.precision(3);
+            get << at << " 7 get element=#1 attribute=\"AXFrontmost\" "
+                << (std::string(answer) == "absent" ? std::string("code=-25204 kind=absent")
+                                                     : "code=0 kind=boolean value=" + std::string(answer))
+                << " took=0.100";
+            texts.push_back(get.str());
+            std::ostringstream sleep;
+            sleep.setf(std::ios::fixed);
+            sleep.precision(3);
+            sleep << at + 0.1 << " 7 sleep us=100000 took=100.000";
+            texts.push_back(sleep.str());
+            at += 100.1;
+        }
+        const page::RunView view = page::viewOf(runOf(texts));
+        const page::Step* frontmost = stepNamed(view, "frontmost");
+        ASSERT_NE(frontmost, nullptr);
+        const std::string& summary = frontmost->summary;
+        const std::string counted = "which after a no counts as no)";
+        EXPECT_EQ(summary.find(counted) != std::string::npos, c.countedAsNo) << summary;
+        const std::string end = c.countedAsNo ? summary.substr(0, summary.find(" (the last reading: ")) : summary;
+        EXPECT_TRUE(end.ends_with(c.summaryEnd)) << summary;
+        if (std::string(c.answers.back()) == "absent") {
+            // The reading itself stays visible: it gave no answer.
+            EXPECT_NE(summary.find("no answer ("), std::string::npos) << summary;
+        }
+    }
+}
+
 // Numbers come from the trace: a file can name an element among its own children or chain
 // elements deeper than any walk. The page is drawn all the same, each element once.
 TEST(RunView, TreesNoWalkMakesAreDrawnEachElementOnce) {
