@@ -29,12 +29,16 @@ struct ApplicationState {
     int node = -1;
 };
 
-// One recorded line, noted in 12 bytes: a request or a released element by its node and its
+// One recorded line, noted in 8 bytes: a request or a released element by its node and its
 // attribute or action name, any other line by its text kept aside.
 struct Entry {
-    enum class Kind : std::uint8_t { line, get, press, release } kind = Kind::line;
+    enum class Kind : std::uint8_t { line, get, press, release };
+    Entry(Kind kind, int node, std::uint32_t name) : node(node), kindBits(static_cast<std::uint32_t>(kind)), name(name) {}
+    Kind kind() const { return static_cast<Kind>(kindBits); }
+
     int node = -1;
-    std::uint32_t name = 0;  // index into State::names, or into State::lines for Kind::line
+    std::uint32_t kindBits : 2;
+    std::uint32_t name : 30;  // index into State::names, or into State::lines for Kind::line
 };
 
 struct State {
@@ -325,12 +329,12 @@ int beginRequest(Entry entry) {
 // The text of an entry: "<verb> <label> <name>" for a request.
 std::string lineOf(const Entry& entry) {
     const State& s = state();
-    if (entry.kind == Entry::Kind::line) return s.lines[entry.name];
+    if (entry.kind() == Entry::Kind::line) return s.lines[entry.name];
     const std::string label = entry.node < 0 || static_cast<std::size_t>(entry.node) >= s.nodes.size()
                                   ? std::string("?")
                                   : s.nodes[static_cast<std::size_t>(entry.node)].label;
-    if (entry.kind == Entry::Kind::release) return "release-element " + label;
-    const std::string_view verb = entry.kind == Entry::Kind::get ? "get" : "press";
+    if (entry.kind() == Entry::Kind::release) return "release-element " + label;
+    const std::string_view verb = entry.kind() == Entry::Kind::get ? "get" : "press";
     const std::string& name = s.names[entry.name];
     std::string line;
     line.reserve(verb.size() + label.size() + name.size() + 2);
