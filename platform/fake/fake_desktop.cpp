@@ -75,11 +75,12 @@ struct State {
     int windowsUnanswered = 0;
 };
 
-// At namespace scope, so that reaching it costs no check of a first use on each request. Nothing
-// touches it before main: desktops are installed by tests and benchmarks as they run.
-State theState;
-
-inline State& state() { return theState; }
+// Made on first use: a desktop may be installed before main, from a static initializer of the
+// program that links the fake desktop.
+State& state() {
+    static State s;
+    return s;
+}
 
 struct ApplicationRef {
     int index;
