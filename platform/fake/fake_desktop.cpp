@@ -121,7 +121,7 @@ struct ElementRef {
 // run, and ends the process at once.
 constexpr int kReleasedNode = std::numeric_limits<int>::min();
 
-[[noreturn]] void handleReleasedTwice() {
+[[noreturn]] void elementUsedAfterRelease() {
     constexpr char message[] = "fake desktop: an element handle used after its release\n";
     [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
     std::abort();
@@ -175,7 +175,7 @@ ElementRef* newReference(std::uint32_t generation, int node) {
 }
 
 void deleteReference(ElementRef* reference) {
-    if (reference->node == kReleasedNode) handleReleasedTwice();
+    if (reference->node == kReleasedNode) elementUsedAfterRelease();
     reference->node = kReleasedNode;
 #ifdef TESSARY_FAKE_REFERENCES_ON_HEAP
     delete reference;
@@ -192,7 +192,7 @@ platform::Element handleTo(int node) {
 int nodeAt(const void* reference) {
     if (reference == nullptr) return -1;
     const int node = static_cast<const ElementRef*>(reference)->node;
-    if (node == kReleasedNode) handleReleasedTwice();
+    if (node == kReleasedNode) elementUsedAfterRelease();
     return node;
 }
 
