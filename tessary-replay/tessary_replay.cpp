@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
     }
     std::ostringstream text;
     text << stream.rdbuf();
-    const trace::ReadTrace read = trace::readTrace(text.str());
+    trace::ReadTrace read = trace::readTrace(text.str());
     if (read.error) {
         std::cerr << "tessary-replay: " << *read.error << "\n";
         return 2;
@@ -218,7 +218,8 @@ int main(int argc, char** argv) {
     std::vector<trace::RecordedLine> unplaced;
     std::optional<std::string> refusal;
     std::map<std::int64_t, std::size_t> open;
-    for (const trace::RecordedLine& line : read.lines) {
+    // Each line is moved to its run: a run of a large tree has half a million lines.
+    for (trace::RecordedLine& line : read.lines) {
         if (line.event == "start") {
             const trace::Field* version = line.field("version");
             const auto number = version != nullptr ? trace::integerOf(version->value) : std::nullopt;
@@ -228,7 +229,8 @@ int main(int argc, char** argv) {
                           std::to_string(trace::kOldestReadVersion) + " to " + std::to_string(trace::kVersion);
             }
             open[line.pid] = runs.size();
-            runs.push_back({line.pid, {line}});
+            runs.push_back({line.pid, {}});
+            runs.back().lines.push_back(std::move(line));
             continue;
         }
         const auto found = open.find(line.pid);
@@ -237,11 +239,12 @@ int main(int argc, char** argv) {
                 refusal = "trace line " + std::to_string(line.number) + ": an event of process " + std::to_string(line.pid) +
                           " without its start";
             }
-            unplaced.push_back(line);
+            unplaced.push_back(std::move(line));
             continue;
         }
-        runs[found->second].lines.push_back(line);
-        if (line.event == "end") open.erase(found);
+        const bool end = line.event == "end";
+        runs[found->second].lines.push_back(std::move(line));
+        if (end) open.erase(found);
     }
     if (!refusal && !open.empty()) {
         const RecordedRun& cut = runs[open.begin()->second];

@@ -1,5 +1,6 @@
 #include "trace/reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -454,6 +455,8 @@ std::optional<RecordedLine> readLine(std::string_view text, std::string& error) 
 
 ReadTrace readTrace(std::string_view text) {
     ReadTrace read;
+    // One line a line break: the vector never moves its lines while it grows.
+    read.lines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
     std::size_t number = 0;
     std::size_t start = 0;
     while (start < text.size()) {
