@@ -236,11 +236,6 @@ int main(int argc, char** argv) {
                           (version != nullptr ? version->value : "(none)") + ", this replay reads versions " +
                           std::to_string(trace::kOldestReadVersion) + " to " + std::to_string(trace::kVersion);
             }
-            const trace::Field* tool = line.field("tool");
-            if (!refusal && tool != nullptr && tool->value != "doctor") {
-                refusal = "trace line " + std::to_string(line.number) + ": a run of the tool " + tool->value +
-                          ", this replay replays tessary and tessary-doctor";
-            }
             open[line.pid] = runs.size();
             runs.push_back({line.pid, {line}});
             continue;
