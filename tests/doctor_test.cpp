@@ -88,7 +88,7 @@ DoctorRun runDoctor(fake::Desktop desktop, const std::function<void()>& prepare 
 }
 
 // tessary-replay's verdict on a trace: its exit status and what it printed.
-std::pair<int, std::string> replay(const std::string& trace) {
+std::pair<int, std::string> replay(const std::string& trace, const std::string& page = "") {
     const std::string report = scratchDirectory() + "/replay";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -97,7 +97,14 @@ std::pair<int, std::string> replay(const std::string& trace) {
     const char* copied = std::getenv("TESSARY_REPLAY_BINARY");
     std::string binary = copied != nullptr && *copied != '\0' ? copied : TESSARY_REPLAY;
     std::string path = trace;
-    char* argv[] = {binary.data(), path.data(), nullptr};
+    std::string html = "--html";
+    std::string pagePath = page;
+    char* argv[] = {binary.data(), path.data(), nullptr, nullptr, nullptr};
+    if (!page.empty()) {
+        argv[1] = html.data();
+        argv[2] = pagePath.data();
+        argv[3] = path.data();
+    }
     pid_t pid = -1;
     int status = -1;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) waitpid(pid, &status, 0);
@@ -413,6 +420,12 @@ TEST(Doctor, ItsTraceReplaysAndLeavesAChangedRecordingWhereItDiverges) {
         std::ofstream file(path, std::ios::binary);
         file << changed;
     }
+    // Drawn as a page, with the replay's verdict on it.
+    const std::string page = scratchDirectory() + "/page.html";
+    const auto [drawn, drawnReport] = replay(run.trace, page);
+    EXPECT_EQ(drawn, 0) << drawnReport;
+    EXPECT_NE(readFile(page).value_or("").find("tessary-doctor as recorded"), std::string::npos);
+
     const auto [status, report] = replay(path);
     EXPECT_EQ(status, 1) << report;
     EXPECT_NE(report.find("asked owner-at point=110,460"), std::string::npos) << report;
