@@ -28,6 +28,20 @@ std::string string(const Element& element, std::string_view name) {
     return held<std::string>(attribute(element, name)).value_or(std::string{});
 }
 
+AnsweredText answeredString(const Element& element, std::string_view name) {
+    platform::AttributeResult result = traced::copyAttributeValue(element, name);
+    switch (result.code) {
+        case platform::kSuccess:
+            return {true, held<std::string>(std::move(result.value)).value_or(std::string{})};
+        case platform::kNoValue:
+        case platform::kAttributeUnsupported:
+        case platform::kInvalidElement:
+            return {true, std::string{}};
+        default:
+            return {false, std::string{}};
+    }
+}
+
 bool stringEquals(const Element& element, std::string_view name, std::string_view expected) {
     return text::equal(string(element, name), expected);
 }

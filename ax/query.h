@@ -1,8 +1,9 @@
 // Typed reads of one attribute of one accessibility element.
 //
-// Every call is one request to the target application; nothing is cached. No query reports an
-// error: a failed request, a value of an unexpected kind or a vanished element all read as
-// absent, as "" or as an empty list, and the caller decides whether that absence is fatal.
+// Every call is one request to the target application; nothing is cached. No query but
+// `answeredString` reports an error: a failed request, a value of an unexpected kind or a vanished
+// element all read as absent, as "" or as an empty list, and the caller decides whether that
+// absence is fatal.
 #pragma once
 
 #include <optional>
@@ -27,6 +28,17 @@ std::string string(const Element& element, std::string_view name);
 
 // Whether the attribute, read as text, equals `expected` under canonical equivalence.
 bool stringEquals(const Element& element, std::string_view name, std::string_view expected);
+
+// A text attribute read by a caller that must tell an answer from a request that went unanswered.
+struct AnsweredText {
+    // The application answered: with a value (of any kind), with "no value", with "attribute
+    // unsupported", or by the element being gone (invalid element). Any other result code, CorelDRAW
+    // busy (-25204) among them, is no answer, and nothing can be told from it.
+    bool answered = false;
+    // The text answered; "" when the answer is no text.
+    std::string text;
+};
+AnsweredText answeredString(const Element& element, std::string_view name);
 
 // A raw value as a list of elements: a list stays a list, anything else (absent, a single
 // element, a text, ...) is the empty list.

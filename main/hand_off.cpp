@@ -15,9 +15,9 @@ constexpr std::uint32_t kBetweenClosedLooks = 100000;
 // After an OK press that did not report success: whether the alert is gone all the same,
 // looked for up to 10 times, 100 ms apart. A host told that the run failed would retry it and
 // have its command run twice; a host told that it succeeded while the alert is still open would
-// find the next run refused. So only a window list that CorelDRAW gave, without the alert, counts
-// as closed: a press fails when CorelDRAW is not answering, and a look it leaves unanswered tells
-// nothing.
+// find the next run refused. So only a look whose window list and window descriptions CorelDRAW
+// all answered, with no window described as the alert, counts as closed: a press fails when
+// CorelDRAW is not answering, and a look it leaves partly unanswered tells nothing.
 bool alertClosedAfterAll(const platform::Element& root) {
     for (int look = 0; look < kClosedLooks; ++look) {
         if (look > 0) traced::sleepMicroseconds(kBetweenClosedLooks);

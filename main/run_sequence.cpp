@@ -15,28 +15,32 @@ constexpr std::uint32_t kAfterEscape = 100000;
 constexpr std::uint32_t kBetweenClicks = 100000;
 constexpr std::uint32_t kPollInterval = 100000;
 constexpr int kPolls = 100;
-// A "no" from CorelDRAW is read again this far apart, up to 2 s in all for the activation and
-// 1 s for the row's selection.
+// After a "no" from CorelDRAW the question is read again this far apart, up to 2 s in all for the
+// activation and 1 s for the row's selection.
 constexpr std::uint32_t kBetweenReadings = 100000;
 constexpr int kFrontmostRereads = 20;
 constexpr int kSelectedRereads = 10;
 
 // The rename check, the click points and the look at a point are in main/preconditions.h.
 
-// The application and the row answer yes-or-no questions; only a definite "no" stops the run. A
-// platform that cannot say (no value, an error, a value of another kind) lets the run go on.
+// The application and the row answer yes-or-no questions. A first reading that cannot tell (no
+// value, an error, a value of another kind) lets the run go on: an answer that is absent is no
+// error. A first "no" stops it unless a "yes" follows.
 //
 // A question reaches CorelDRAW's main thread on a channel of its own, not in order with the input
 // events posted before it, and an activation completes only once CorelDRAW's run loop has taken
-// it: a busy CorelDRAW answers with the state it had before. So a "no" is asked again, 100 ms
-// later, up to `rereads` times; a "yes" or an answer that cannot tell goes on at once, and only a
-// "no" at every reading stops the run. A run whose answers come at once asks once and waits for
-// nothing more.
+// it: a busy CorelDRAW answers with the state it had before. So after a "no" the question is
+// asked again, 100 ms later, up to `rereads` times, and only a "yes" lets the run go on: once
+// CorelDRAW has said "no", a reading that cannot tell counts as "no" too (a CorelDRAW too busy to
+// answer has not taken the click either). A run whose answers come at once asks once and waits
+// for nothing more.
 void failUnlessShown(const platform::Element& element, std::string_view attribute, int rereads, std::string_view message) {
-    for (int reread = 0; ax::boolean(element, attribute) == false; ++reread) {
-        if (reread == rereads) fail(message);
+    if (ax::boolean(element, attribute) != false) return;
+    for (int reread = 0; reread < rereads; ++reread) {
         traced::sleepMicroseconds(kBetweenReadings);
+        if (ax::boolean(element, attribute) == true) return;
     }
+    fail(message);
 }
 
 constexpr std::string_view kNotInFront = "CorelDRAW is not in front at the Scripts inspector";

@@ -4,6 +4,7 @@
 
 #include "ax/query.h"
 #include "ax/walk.h"
+#include "text/unicode.h"
 #include "trace/traced.h"
 
 namespace target {
@@ -39,9 +40,15 @@ std::optional<AlertMatch> alertText(const platform::Element& root) {
 }
 
 AlertLook lookForAlert(const platform::Element& root) {
-    std::optional<platform::ElementList> windows = ax::list(root, "AXWindows");
+    const std::optional<platform::ElementList> windows = ax::list(root, "AXWindows");
     if (!windows) return AlertLook::unanswered;
-    return alertAmong(std::move(*windows)) ? AlertLook::open : AlertLook::closed;
+    for (const platform::Element& window : *windows) {
+        const ax::AnsweredText description = ax::answeredString(window, "AXDescription");
+        // Whatever the windows after it say, this look cannot show the alert closed.
+        if (!description.answered) return AlertLook::unanswered;
+        if (text::equal(description.text, kAlertDescription)) return AlertLook::open;
+    }
+    return AlertLook::closed;
 }
 
 bool dismissAlert(const platform::Element& window) {

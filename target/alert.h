@@ -20,13 +20,22 @@ struct AlertMatch {
 // when no window qualifies: an alert without a message neither counts as open nor as an answer.
 std::optional<AlertMatch> alertText(const platform::Element& root);
 
-// One look for an open alert where a look that went unanswered must not count as "none": after
-// an OK press that did not report success, only a window list that CorelDRAW gave shows that the
-// alert has closed.
+// One look for an open alert after an OK press that did not report success, where a look that
+// went unanswered must not count as "none": a press fails when CorelDRAW is not answering, and
+// such a CorelDRAW fails reads as well. The look reads the window list, then each window's
+// "AXDescription" in list order, and stops at the first window described "警告" or the first
+// description that goes unanswered.
 enum class AlertLook {
-    open,        // an alert as alertText recognises it is listed
-    closed,      // "AXWindows" answered with a list, and no window in it is an alert
-    unanswered,  // "AXWindows" gave no list: nothing can be told
+    // A window described "警告" is listed, whether or not its message could be read: after the
+    // press it can only be the alert, still open.
+    open,
+    // "AXWindows" answered with a list (possibly empty), and each window's description was
+    // answered and is not "警告". A description with no value or not supported, and a window that
+    // is gone, are answers: not the alert.
+    closed,
+    // "AXWindows" gave no list, or a description read failed otherwise (ax::answeredString):
+    // nothing can be told.
+    unanswered,
 };
 AlertLook lookForAlert(const platform::Element& root);
 

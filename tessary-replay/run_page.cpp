@@ -1,12 +1,9 @@
 #include "tessary-replay/run_page.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -679,11 +676,13 @@ svg .tick{stroke:#ccc}svg text.tick{fill:#555;stroke:none;text-anchor:middle}svg
 .tools button{margin-right:.5em}.none{color:#666}
 )";
 
-// The page's only script: folding and highlighting. It reports every error it meets on the
-// root element (data-script-errors) and marks the root element when it has run to its end
-// (data-scripts="done"), so that a test can tell a page whose script broke.
+// The page's scripts: an error reporter first, then the folding and highlighting. The reporter
+// marks the root element when it is in place (data-error-reporter="on") and reports every error
+// it meets there (data-script-errors); the folding marks the root element when it has run to its
+// end (data-scripts="done"). So a test can tell a page whose scripts broke or were kept from
+// running.
 constexpr std::string_view kErrorScript =
-    R"(window.addEventListener("error",function(e){var r=document.documentElement;r.setAttribute("data-script-errors",(r.getAttribute("data-script-errors")||"")+(e.message||"error")+"\n");});)";
+    R"(document.documentElement.setAttribute("data-error-reporter","on");window.addEventListener("error",function(e){var r=document.documentElement;r.setAttribute("data-script-errors",(r.getAttribute("data-script-errors")||"")+(e.message||"error")+"\n");});)";
 
 constexpr std::string_view kScript = R"(
 (function(){
@@ -804,53 +803,6 @@ std::string pageOf(const PageInput& input) {
     }
     out += "<script nonce=\"" + key + "\">" + std::string(kScript) + "</script>\n</body></html>\n";
     return out;
-}
-
-std::optional<std::string> replaceFile(const std::string& path, std::string_view content) {
-    if (path.empty()) return "empty path";
-    struct stat standing {};
-    mode_t mode = 0;
-    if (::lstat(path.c_str(), &standing) == 0) {
-        if (!S_ISREG(standing.st_mode) && !S_ISLNK(standing.st_mode)) return "not a regular file";
-        if (S_ISREG(standing.st_mode)) mode = standing.st_mode & 07777;
-    } else if (errno != ENOENT) {
-        return std::string(std::strerror(errno));
-    }
-    if (mode == 0) {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    const std::size_t slash = path.rfind('/');
-    const std::string directory = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    std::string auxiliary = directory + "/.tessary-page-XXXXXX";
-    const int fd = ::mkstemp(auxiliary.data());
-    if (fd < 0) return std::string(std::strerror(errno));
-    const auto fail = [&](int error) {
-        ::close(fd);
-        ::unlink(auxiliary.c_str());
-        return std::optional<std::string>(std::strerror(error));
-    };
-    for (std::size_t done = 0; done < content.size();) {
-        const ssize_t wrote = ::write(fd, content.data() + done, content.size() - done);
-        if (wrote < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        const int error = errno;
-        ::unlink(auxiliary.c_str());
-        return std::string(std::strerror(error));
-    }
-    if (::rename(auxiliary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(auxiliary.c_str());
-        return std::string(std::strerror(error));
-    }
-    return std::nullopt;
 }
 
 }  // namespace page

@@ -2,14 +2,12 @@
 // glance (its outcome, the screen as it read it, its steps, the tree its walks visited and a
 // timeline), written by `tessary-replay --html PAGE`. The page loads nothing: no script, style,
 // font or image comes from elsewhere, and every text from the trace is shown as text, never as
-// markup. It reads without scripts; its one script only folds and highlights.
+// markup. It reads without scripts; its scripts only report their errors, fold and highlight.
 #pragma once
 
 #include <cstddef>
-#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "trace/reader.h"
@@ -37,12 +35,5 @@ struct PageInput {
 
 // The whole page.
 std::string pageOf(const PageInput& input);
-
-// Replaces the file at `path` with `text` in one step: written beside it under another name,
-// then renamed over it. A reader sees the old page or the whole new one. Only a regular file (or
-// a symbolic link, replaced itself) is replaced; a replaced file keeps its permission bits, a new
-// one gets 0666 less the umask. Nothing on success, else what went wrong; then the path is as it
-// was and nothing is left beside it.
-std::optional<std::string> replaceFile(const std::string& path, std::string_view text);
 
 }  // namespace page

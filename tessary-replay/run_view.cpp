@@ -259,7 +259,17 @@ void summarize(Step& step, std::span<const trace::RecordedLine> lines, const Run
         const auto* final = last([&](const trace::RecordedLine& l) { return isGet(l, attribute); });
         step.summary = plural(readings, "reading", "readings") + ", " + secondsText(step.duration);
         if (final != nullptr) {
-            const std::string answer = yesNoAnswer(*final);
+            std::string answer = yesNoAnswer(*final);
+            // Once CorelDRAW has said "no", a reading that cannot tell counts as "no" too: the
+            // summary says what the run took it for, and what the reading was.
+            const bool saidNo = count([&](const trace::RecordedLine& l) {
+                                    return isGet(l, attribute) && yesNoAnswer(l) == "no";
+                                }) > 0;
+            std::string counted;
+            if (saidNo && answer != "yes" && answer != "no") {
+                counted = " (the last reading: " + answer + ", which after a no counts as no)";
+                answer = "no";
+            }
             if (name == "frontmost") {
                 step.summary += answer == "yes" ? ": CorelDRAW is in front" : answer == "no" ? ": CorelDRAW is not in front" : ": " + answer;
             } else {
@@ -267,6 +277,7 @@ void summarize(Step& step, std::span<const trace::RecordedLine> lines, const Run
                                 : answer == "no" ? ": the row is not selected, the selection never came"
                                                  : ": " + answer;
             }
+            step.summary += counted;
         }
         step.folded = readings > 3;
     } else if (name == "locate" || name == "locate again") {

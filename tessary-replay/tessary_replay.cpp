@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "main/run.h"
+#include "platform/posix/write_file.h"
 #include "platform/replay/replay_desktop.h"
 #include "tessary-doctor/doctor.h"
 #include "tessary-replay/run_page.h"
@@ -169,7 +170,9 @@ bool drawPage(const std::string& pagePath, const std::string& tracePath, const s
     input.traceName = tracePath;
     input.unplaced = std::move(unplaced);
     for (std::size_t i = 0; i < runs.size(); ++i) input.runs.push_back({runs[i].lines, verdicts[i]});
-    if (const auto error = page::replaceFile(pagePath, page::pageOf(input))) {
+    // Written as tessary writes its result: the product's one atomic write, with its rules for
+    // links, permission bits and paths that are no regular file.
+    if (const auto error = platform::posix::writeFileAtomically(pagePath, page::pageOf(input))) {
         std::cerr << "tessary-replay: cannot write page " << pagePath << ": " << *error << "\n";
         return false;
     }

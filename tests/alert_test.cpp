@@ -163,6 +163,101 @@ TEST(AlertText, TextWithinTwelveLevelsOfTheWindow) {
     }
 }
 
+// One look after a failed OK press: "closed" needs the window list and every listed window's
+// description answered. No value, not supported and a window that is gone are answers; any
+// other failed read leaves the look unanswered; a window described "警告" is open whatever its
+// content and whatever can be read of it.
+TEST(LookForAlert, ClosedOnlyWhenTheListAndEveryDescriptionWereAnswered) {
+    using Look = target::AlertLook;
+    const auto window = [](std::string label, fake::Attribute description) {
+        return node(std::move(label), "AXWindow", {{"AXDescription", std::move(description)}},
+                    {node(label + "-text", "AXStaticText", {{"AXValue", std::string("a message")}})});
+    };
+    const auto failing = [](std::int32_t code) { return fake::Attribute(fake::Failing{code, {}}); };
+    struct Case {
+        std::string what;
+        std::vector<fake::Node> windows;
+        std::optional<fake::Attribute> windowList;  // the application's own "AXWindows" answer
+        std::vector<std::string> gone;              // listed, but gone before the look
+        Look expected;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"no window at all", {}, {}, {}, Look::closed});
+    cases.push_back({"the window list unanswered", {}, failing(platform::kCannotComplete), {}, Look::unanswered});
+    cases.push_back({"the window list of another kind", {}, std::string("w"), {}, Look::unanswered});
+    {
+        std::vector<fake::Node> w;
+        w.push_back(window("scripts", std::string("Scripts")));
+        w.push_back(window("empty", std::string("")));
+        w.push_back(window("other", fake::Number{3}));
+        w.push_back(window("stored", fake::Failing{platform::kSuccess, {}}));
+        cases.push_back({"descriptions that are not the alert's", std::move(w), {}, {}, Look::closed});
+    }
+    for (const auto& [name, code] : {std::pair{"no value", platform::kNoValue}, std::pair{"not supported", platform::kAttributeUnsupported},
+                                     std::pair{"gone", platform::kInvalidElement}}) {
+        std::vector<fake::Node> w;
+        w.push_back(window("w", failing(code)));
+        cases.push_back({std::string("a description: ") + name, std::move(w), {}, {}, Look::closed});
+    }
+    {
+        std::vector<fake::Node> w;
+        w.push_back(window("w", std::string(kAlert)));
+        w.push_back(window("scripts", std::string("Scripts")));
+        cases.push_back({"a listed window that is gone, even one that was the alert", std::move(w), fake::ElementsAt{{"w", "scripts"}},
+                         {"w"}, Look::closed});
+    }
+    for (const std::int32_t code : {platform::kFailure, platform::kIllegalArgument, platform::kCannotComplete,
+                                    platform::kActionUnsupported, platform::kApiDisabled, std::int32_t{-25208}, std::int32_t{1}}) {
+        std::vector<fake::Node> w;
+        w.push_back(window("scripts", std::string("Scripts")));
+        w.push_back(window("w", fake::Failing{code, std::string(kAlert)}));
+        cases.push_back({"a description failing with " + std::to_string(code), std::move(w), {}, {}, Look::unanswered});
+    }
+    {
+        std::vector<fake::Node> w;
+        w.push_back(window("w", std::string(kAlert)));
+        cases.push_back({"the alert with its message", std::move(w), {}, {}, Look::open});
+    }
+    {
+        std::vector<fake::Node> w;
+        w.push_back(node("w", "AXWindow", {{"AXDescription", kAlert}, {"AXChildren", fake::Failing{platform::kCannotComplete, {}}}},
+                         {node("t", "AXStaticText", {{"AXValue", std::string("a message")}})}));
+        cases.push_back({"the alert, its walk failing", std::move(w), {}, {}, Look::open});
+    }
+    {
+        std::vector<fake::Node> w;
+        w.push_back(node("w", "AXWindow", {{"AXDescription", kAlert}},
+                         {node("t", "AXStaticText", {{"AXValue", fake::Failing{platform::kCannotComplete, {}}}})}));
+        cases.push_back({"the alert, its message unreadable", std::move(w), {}, {}, Look::open});
+    }
+    {
+        std::vector<fake::Node> w;
+        w.push_back(node("w", "AXWindow", {{"AXDescription", kAlert}}, {}));
+        cases.push_back({"the alert, nothing in it", std::move(w), {}, {}, Look::open});
+    }
+    {
+        std::vector<fake::Node> w;
+        w.push_back(window("scripts", std::string("Scripts")));
+        w.push_back(window("w", std::string("\u8B66\u544A")));
+        cases.push_back({"the alert behind another window", std::move(w), {}, {}, Look::open});
+    }
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Desktop desktop = corelDesktopWith(std::move(c.windows));
+        if (c.windowList) desktop.applications[0].attributes.push_back({"AXWindows", *c.windowList});
+        fake::install(std::move(desktop));
+        for (const std::string& label : c.gone) fake::vanish(label);
+        const platform::Element root = platform::createApplicationElement(kCorelPid);
+        const int before = fake::liveElements();
+        EXPECT_EQ(target::lookForAlert(root), c.expected);
+        EXPECT_EQ(fake::liveElements(), before);
+        // No message is read and nothing is pressed: the description decides.
+        for (const std::string& line : fake::recordOf({"get", "press"})) {
+            EXPECT_TRUE(line == "get app AXWindows" || line.ends_with(" AXDescription")) << line;
+        }
+    }
+}
+
 struct DismissCase {
     const char* what;
     fake::Node alert;

@@ -105,6 +105,47 @@ TEST(Query, ElementListOfAnythingButAListIsEmpty) {
     EXPECT_TRUE(ax::elementList(Point{1, 1}).empty());
 }
 
+// answeredString tells an application that answered (with a value, with none, or with an element
+// that is gone) from a request that went unanswered; a text stored beside a failure code is not
+// taken for an answer.
+TEST(Query, AnsweredStringTellsAnAnswerFromARequestThatFailed) {
+    struct Case {
+        const char* what;
+        fake::Attribute value;
+        bool answered;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"text", std::string("\u8B66\u544A"), true, "\u8B66\u544A"},
+        {"empty text", std::string(""), true, ""},
+        {"a value of another kind", fake::Number{7}, true, ""},
+        {"success, nothing stored", fake::Failing{platform::kSuccess, {}}, true, ""},
+        {"no value", fake::Failing{platform::kNoValue, {}}, true, ""},
+        {"not supported", fake::Failing{platform::kAttributeUnsupported, {}}, true, ""},
+        {"invalid element", fake::Failing{platform::kInvalidElement, {}}, true, ""},
+        {"cannot complete, a text stored", fake::Failing{platform::kCannotComplete, std::string("stale")}, false, ""},
+        {"failure", fake::Failing{platform::kFailure, {}}, false, ""},
+        {"illegal argument", fake::Failing{platform::kIllegalArgument, {}}, false, ""},
+        {"api disabled", fake::Failing{platform::kApiDisabled, {}}, false, ""},
+        {"action unsupported", fake::Failing{platform::kActionUnsupported, {}}, false, ""},
+        {"an unknown code", fake::Failing{-1, {}}, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const platform::Element probe = probeWith(c.value);
+        const ax::AnsweredText read = ax::answeredString(probe, "X");
+        EXPECT_EQ(read.answered, c.answered);
+        EXPECT_EQ(read.text, c.text);
+        EXPECT_EQ(fake::recordOf({"get"}).back(), "get probe X");
+    }
+    // An element that has vanished answers as gone.
+    const platform::Element probe = probeWith(std::string("here"));
+    fake::vanish("probe");
+    const ax::AnsweredText gone = ax::answeredString(probe, "X");
+    EXPECT_TRUE(gone.answered);
+    EXPECT_EQ(gone.text, "");
+}
+
 TEST(Query, StringEqualsUsesCanonicalEquivalence) {
     const platform::Element probe = probeWith(std::string("O\u212A"));
     EXPECT_TRUE(ax::stringEquals(probe, "X", "OK"));

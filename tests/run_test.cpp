@@ -512,8 +512,6 @@ TEST(WrongScript, AYesOrNoReadWithoutAnAnswerGoesOn) {
         {"a text", [](int n) { fake::answerRequest(n, std::string("no")); }, 1},
         {"yes", [](int n) { fake::answerRequest(n, true); }, 1},
         {"yes as the number 1", [](int n) { fake::answerRequest(n, fake::Number{1}); }, 1},
-        // One "no", then an answer that cannot tell: the run goes on at once.
-        {"no, then no value", [](int n) { fake::answerRequest(n, false); fake::failRequest(n + 1, platform::kNoValue); }, 2},
     };
     for (const int read : {kFrontmostRead, kSelectedRead}) {
         const std::string readLine = read == kFrontmostRead ? "get app AXFrontmost" : "get row AXSelected";
@@ -538,6 +536,86 @@ TEST(WrongScript, AYesOrNoReadWithoutAnAnswerGoesOn) {
             EXPECT_EQ(outcome.err, kNotInFrontLine);
             EXPECT_EQ(posted(outcome).size(), read == kFrontmostRead ? 0u : 2u);
             EXPECT_EQ(requestCount(outcome), read + readings - 1);
+        }
+    }
+}
+
+// Once CorelDRAW has said "no", only a "yes" lets the run go on: a later reading that cannot tell
+// (CorelDRAW busy, no value, a value of another kind) counts as "no", within the same bound of 21
+// readings of "AXFrontmost" and 11 of "AXSelected", 100 ms apart. A first reading that cannot tell
+// still lets the run go on at once.
+TEST(WrongScript, AfterANoOnlyAYesGoesOn) {
+    const fake::Attribute no = false;
+    const fake::Attribute yes = true;
+    const fake::Attribute busy = fake::Failing{platform::kCannotComplete, {}};
+    const fake::Attribute noValue = fake::Failing{platform::kNoValue, {}};
+    const fake::Attribute silences[] = {busy,
+                                        noValue,
+                                        fake::Failing{platform::kAttributeUnsupported, {}},
+                                        fake::Failing{platform::kFailure, std::string("yes")},
+                                        fake::Failing{platform::kSuccess, {}},
+                                        fake::Number{2},
+                                        std::string("yes")};
+    struct Question {
+        const char* label;
+        const char* attribute;
+        int firstRead;  // its request number in the complete exchange
+        int bound;      // readings at most
+        std::size_t postedBefore;
+    };
+    const Question questions[] = {{"app", "AXFrontmost", kFrontmostRead, 21, 0}, {"row", "AXSelected", kSelectedRead, 11, 2}};
+    for (const Question& q : questions) {
+        const int bound = q.bound;
+        std::vector<fake::Attribute> everySilence{no};
+        for (int i = 1; i < bound; ++i) everySilence.push_back(silences[static_cast<std::size_t>(i) % std::size(silences)]);
+        std::vector<fake::Attribute> busyToTheLast{no};
+        for (int i = 2; i < bound; ++i) busyToTheLast.push_back(busy);
+        busyToTheLast.push_back(yes);
+        std::vector<fake::Attribute> busyToTheBound(static_cast<std::size_t>(bound), busy);
+        busyToTheBound.front() = no;
+        struct Case {
+            std::string what;
+            std::vector<fake::Attribute> answers;  // the readings, in turn; then CorelDRAW's own answer
+            bool goesOn;
+            int readings;
+        };
+        const Case cases[] = {
+            {"no, cannot complete, yes", {no, busy, yes}, true, 3},
+            {"no, no value, yes", {no, noValue, yes}, true, 3},
+            {"no, no, a value of another kind, yes", {no, no, fake::Number{2}, yes}, true, 4},
+            {"no, then cannot complete up to the last reading, which says yes", busyToTheLast, true, bound},
+            {"no, then cannot complete to the bound", busyToTheBound, false, bound},
+            {"no, then every kind of answer that cannot tell, to the bound", everySilence, false, bound},
+            {"cannot complete first, then no", {busy, no}, true, 1},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(q.attribute) + ": " + c.what);
+            const std::string readLine = std::string("get ") + q.label + " " + q.attribute;
+            const std::string path = scratchDirectory() + "/r";
+            const Outcome outcome = runTessary(otherScriptSelected(), {"1", path}, [&] { fake::answerReads(q.label, q.attribute, c.answers); });
+            EXPECT_EQ(std::count(outcome.record.begin(), outcome.record.end(), readLine), c.readings);
+            if (c.goesOn) {
+                EXPECT_EQ(outcome.err, "");
+                EXPECT_EQ(outcome.status, 0);
+                EXPECT_EQ(outcome.out, path + "\n");
+                EXPECT_EQ(requestCount(outcome), 66 + c.readings - 1);
+            } else {
+                EXPECT_EQ(outcome.status, 1);
+                EXPECT_EQ(outcome.err, kNotInFrontLine);
+                EXPECT_EQ(readFile(path), std::nullopt);
+                // Nothing is clicked after the question; the last request is its last reading.
+                EXPECT_EQ(posted(outcome).size(), q.postedBefore);
+                EXPECT_EQ(recordOf(outcome, {"get", "look", "press"}).back(), readLine);
+                EXPECT_EQ(requestCount(outcome), q.firstRead + bound - 1);
+            }
+            // One 100 ms wait before each reading after the first.
+            std::vector<std::string> lines = timeline(outcome);
+            const std::vector<std::string> waits = repeated({"sleep 100000"}, c.readings - 1);
+            const std::vector<std::string> before = q.firstRead == kFrontmostRead ? joined({kBinding, kActivation})
+                                                                                  : joined({kBinding, kActivation, kRowClick, {"sleep 100000"}});
+            if (c.goesOn && lines.size() > before.size() + waits.size()) lines.resize(before.size() + waits.size());
+            EXPECT_EQ(lines, joined({before, waits}));
+            EXPECT_EQ(outcome.liveElements, 0);
         }
     }
 }
@@ -587,6 +665,83 @@ TEST(WrongScript, AnOkPressThatDidNotSucceedIsCheckedBeforeTheRunIsCalledFailed)
             EXPECT_EQ(std::count(pressed, all.end(), "get app AXWindows"), c.looks);
             EXPECT_EQ(outcome.liveElements, 0);
         }
+    }
+}
+
+// After an OK press that did not succeed, a look counts "closed" only when CorelDRAW answered the
+// window list and each listed window's description: a CorelDRAW that just failed a press is the
+// one that fails reads. A description with no value or not supported, and a window that is gone,
+// are answers (not the alert); any other failed read tells nothing; a window described "警告" is
+// open whether or not its message can be read. Each case starts from a press that answers
+// -25204; the alert stays open unless the case says otherwise.
+TEST(WrongScript, ALookCountsClosedOnlyWhenEveryDescriptionWasAnswered) {
+    // The press is the last of the 66 requests of the complete exchange: what the case changes
+    // takes effect from the first look after it.
+    constexpr int kFirstLook = 67;
+    const auto failing = [](std::int32_t code) { return fake::Attribute(fake::Failing{code, {}}); };
+    const auto always = [](fake::Attribute answer) { return std::vector<fake::Attribute>(10, answer); };
+    struct Case {
+        const char* what;
+        bool closes;  // the press closed the alert all the same
+        std::function<void()> afterPress;
+        int looks;
+        bool succeeds;
+    };
+    const Case cases[] = {
+        {"the alert's description unanswered at every look", false,
+         [&] { fake::answerReads("alert", "AXDescription", always(failing(platform::kCannotComplete))); }, 10, false},
+        {"the alert's description unanswered once, then the alert is seen", false,
+         [&] { fake::answerReads("alert", "AXDescription", {failing(platform::kCannotComplete)}); }, 10, false},
+        {"the alert's description fails otherwise at every look", false,
+         [&] {
+             fake::answerReads("alert", "AXDescription",
+                               {failing(platform::kFailure), failing(platform::kIllegalArgument), failing(platform::kApiDisabled),
+                                failing(platform::kActionUnsupported), failing(-25208), failing(1), failing(-1),
+                                failing(platform::kFailure), failing(platform::kCannotComplete), failing(platform::kFailure)});
+         },
+         10, false},
+        {"the alert's message cannot be read", false,
+         [&] { fake::answerReads("alert-text", "AXValue", always(failing(platform::kCannotComplete))); }, 10, false},
+        {"the walk of the alert fails", false,
+         [&] { fake::answerReads("alert", "AXChildren", always(failing(platform::kCannotComplete))); }, 10, false},
+        {"the alert's message is empty", false, [&] { fake::answerReads("alert-text", "AXValue", always(std::string())); }, 10,
+         false},
+        {"the alert closed; another window's description unanswered once", true,
+         [&] { fake::answerReads("inspector", "AXDescription", {failing(platform::kCannotComplete)}); }, 2, true},
+        {"the alert closed; another window's description unanswered at every look", true,
+         [&] { fake::answerReads("inspector", "AXDescription", always(failing(platform::kCannotComplete))); }, 10, false},
+        {"the alert closed; CorelDRAW then lists no window at all", true, [] { fake::vanish("inspector"); }, 1, true},
+        {"the alert closed", true, [] {}, 1, true},
+        {"the alert's description has no value", false,
+         [&] { fake::answerReads("alert", "AXDescription", {failing(platform::kNoValue)}); }, 1, true},
+        {"the alert's description is not supported", false,
+         [&] { fake::answerReads("alert", "AXDescription", {failing(platform::kAttributeUnsupported)}); }, 1, true},
+        {"the alert is gone as its description is read", false,
+         [&] { fake::answerReads("alert", "AXDescription", {failing(platform::kInvalidElement)}); }, 1, true},
+        {"the alert's description is no text", false, [&] { fake::answerReads("alert", "AXDescription", {fake::Other{}}); }, 1,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Desktop desktop = corelDesktop(relayAnswer("1"));
+        desktop.script->okPressResult = platform::kCannotComplete;
+        desktop.script->okPressActsAnyway = c.closes;
+        const std::string path = scratchDirectory() + "/result";
+        const Outcome outcome =
+            runTessary(std::move(desktop), {"1", path}, [&] { fake::beforeRequest(kFirstLook, c.afterPress); });
+        EXPECT_EQ(outcome.status, c.succeeds ? 0 : 1);
+        EXPECT_EQ(outcome.out, c.succeeds ? path + "\n" : "");
+        EXPECT_EQ(outcome.err, c.succeeds ? "" : "TESSARY: cannot dismiss CorelDRAW response\n");
+        EXPECT_EQ(readFile(path), relayAnswer("1"));
+        const std::vector<std::string>& all = outcome.record;
+        const auto pressed = std::find(all.begin(), all.end(), "press alert-ok AXPress");
+        ASSERT_NE(pressed, all.end());
+        EXPECT_EQ(std::count_if(all.begin(), pressed + 1, isRequest), kFirstLook - 1);
+        EXPECT_EQ(std::count(pressed, all.end(), "get app AXWindows"), c.looks);
+        const std::vector<std::string> lines = timeline(outcome);
+        const auto press = std::find(lines.begin(), lines.end(), "press alert-ok AXPress");
+        EXPECT_EQ(std::vector<std::string>(press, lines.end()), joined({{"press alert-ok AXPress"}, repeated({"sleep 100000"}, c.looks - 1)}));
+        EXPECT_EQ(outcome.liveElements, 0);
     }
 }
 

@@ -169,6 +169,10 @@ TEST(TraceReader, ReadsNumbersAsFromCharsDoes) {
         {"5e-324", smallest},
         {"9007199254740993", 9007199254740992.0},  // halfway: to the even neighbour
         {"0e400", 0.0},
+        // Zero written with an exponent of either letter, also one far beyond a double's range.
+        {"0E5", 0.0},
+        {"0.0E-400", 0.0},
+        {"-0E400", -0.0},
         {"inf", std::numeric_limits<double>::infinity()},
         {"-inf", -std::numeric_limits<double>::infinity()},
         {"", std::nullopt},
@@ -184,6 +188,8 @@ TEST(TraceReader, ReadsNumbersAsFromCharsDoes) {
         {"-1e400", std::nullopt},
         {"1.7976931348623159e308", std::nullopt},
         {"1e-400", std::nullopt},
+        {"1E400", std::nullopt},
+        {"1E-400", std::nullopt},
         {"2.4703282292062327e-324", std::nullopt},  // rounds to zero
     };
     for (const auto& c : cases) {

@@ -1,8 +1,13 @@
 #include "platform/fake/fake_desktop.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <fcntl.h>
+#include <limits>
 #include <map>
+#include <memory>
+#include <unistd.h>
 
 namespace fake {
 namespace {
@@ -25,11 +30,16 @@ struct ApplicationState {
     int node = -1;
 };
 
+// One recorded line, noted in 8 bytes: a request or a released element by its node and its
+// attribute or action name, any other line by its text kept aside.
 struct Entry {
-    enum class Kind : std::uint8_t { line, get, press, release } kind = Kind::line;
+    enum class Kind : std::uint8_t { line, get, press, release };
+    Entry(Kind kind, int node, std::uint32_t name) : node(node), kindBits(static_cast<std::uint32_t>(kind)), name(name) {}
+    Kind kind() const { return static_cast<Kind>(kindBits); }
+
     int node = -1;
-    std::uint32_t name = 0;  // index into State::names
-    std::string line;        // for Kind::line
+    std::uint32_t kindBits : 2;
+    std::uint32_t name : 30;  // index into State::names, or into State::lines for Kind::line
 };
 
 struct State {
@@ -41,6 +51,7 @@ struct State {
     // walk over a large tree pays for one small entry per request.
     std::vector<Entry> entries;
     std::vector<std::string> names;  // attribute and action names, each kept once
+    std::vector<std::string> lines;  // the texts of Kind::line entries, in order
     std::vector<std::string> record;  // the lines of entries[0, record.size())
     int live = 0;
     // Counts installs, so that a handle of an earlier desktop is never taken for one of this.
@@ -53,6 +64,8 @@ struct State {
     std::map<int, std::function<void()>> beforeRequest;
     std::map<int, std::int32_t> failRequest;
     std::map<int, Attribute> answerRequest;
+    // answerReads: the answers still to give, by element label and attribute, first answer last.
+    std::map<std::pair<std::string, std::string>, std::vector<Attribute>> answerReads;
     std::optional<std::int64_t> alertOpensAt;
     int selectedRow = -1;
     // What "AXSelected" shows until `selectionShowsAt`: the row selected before the latest click.
@@ -65,6 +78,8 @@ struct State {
     int windowsUnanswered = 0;
 };
 
+// Made on first use: a desktop may be installed before main, from a static initializer of the
+// program that links the fake desktop.
 State& state() {
     static State s;
     return s;
@@ -105,12 +120,84 @@ struct ElementRef {
     int node;
 };
 
-platform::Element handleTo(int node) {
-    ++state().live;
-    return platform::Element(new ElementRef{state().generation, node});
+// The node of a reference that has been released: a later use or release of it is a fault of the
+// run, and ends the process at once.
+constexpr int kReleasedNode = std::numeric_limits<int>::min();
+
+[[noreturn]] void elementUsedAfterRelease() {
+    constexpr char message[] = "fake desktop: an element handle used after its release\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, sizeof message - 1);
+    std::abort();
 }
 
-int nodeAt(const void* reference) { return reference != nullptr ? static_cast<const ElementRef*>(reference)->node : -1; }
+// Under AddressSanitizer each reference is a heap block of its own, so that the sanitizer reports
+// any use of one after its release. Otherwise released references are reused, from blocks kept
+// for the life of the process (never freed, so that a handle released at exit still finds
+// them): a walk over a large tree then costs no heap block per element.
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSARY_FAKE_REFERENCES_ON_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSARY_FAKE_REFERENCES_ON_HEAP 1
+#endif
+#endif
+
+#ifndef TESSARY_FAKE_REFERENCES_ON_HEAP
+struct ReferencePool {
+    static constexpr std::size_t kBlock = 4096;
+    std::vector<std::unique_ptr<ElementRef[]>> blocks;
+    std::size_t usedOfLast = kBlock;
+    std::vector<ElementRef*> released;
+};
+
+ReferencePool& pool() {
+    static auto* references = new ReferencePool;
+    return *references;
+}
+#endif
+
+ElementRef* newReference(std::uint32_t generation, int node) {
+#ifdef TESSARY_FAKE_REFERENCES_ON_HEAP
+    return new ElementRef{generation, node};
+#else
+    ReferencePool& p = pool();
+    ElementRef* reference = nullptr;
+    if (!p.released.empty()) {
+        reference = p.released.back();
+        p.released.pop_back();
+    } else {
+        if (p.usedOfLast == ReferencePool::kBlock) {
+            p.blocks.push_back(std::make_unique<ElementRef[]>(ReferencePool::kBlock));
+            p.usedOfLast = 0;
+        }
+        reference = &p.blocks.back()[p.usedOfLast++];
+    }
+    *reference = ElementRef{generation, node};
+    return reference;
+#endif
+}
+
+void deleteReference(ElementRef* reference) {
+    if (reference->node == kReleasedNode) elementUsedAfterRelease();
+    reference->node = kReleasedNode;
+#ifdef TESSARY_FAKE_REFERENCES_ON_HEAP
+    delete reference;
+#else
+    pool().released.push_back(reference);
+#endif
+}
+
+platform::Element handleTo(int node) {
+    ++state().live;
+    return platform::Element(newReference(state().generation, node));
+}
+
+int nodeAt(const void* reference) {
+    if (reference == nullptr) return -1;
+    const int node = static_cast<const ElementRef*>(reference)->node;
+    if (node == kReleasedNode) elementUsedAfterRelease();
+    return node;
+}
 
 int nodeOf(const platform::Element& element) { return nodeAt(element.get()); }
 
@@ -213,7 +300,14 @@ void settle() {
     }
 }
 
-void note(std::string line) { state().entries.push_back({Entry::Kind::line, -1, 0, std::move(line)}); }
+// An entry for a line of text other than a request's.
+Entry lineEntry(std::string line) {
+    State& s = state();
+    s.lines.push_back(std::move(line));
+    return {Entry::Kind::line, -1, static_cast<std::uint32_t>(s.lines.size() - 1)};
+}
+
+void note(std::string line) { state().entries.push_back(lineEntry(std::move(line))); }
 
 std::uint32_t nameIndex(std::string_view name) {
     auto& names = state().names;
@@ -227,7 +321,7 @@ std::uint32_t nameIndex(std::string_view name) {
 // Records one request and returns its number, after the hooks that belong to it have run.
 int beginRequest(Entry entry) {
     State& s = state();
-    s.entries.push_back(std::move(entry));
+    s.entries.push_back(entry);
     const int number = ++s.requests;
     if (!s.beforeRequest.empty()) {
         if (const auto hook = s.beforeRequest.find(number); hook != s.beforeRequest.end()) hook->second();
@@ -238,13 +332,13 @@ int beginRequest(Entry entry) {
 
 // The text of an entry: "<verb> <label> <name>" for a request.
 std::string lineOf(const Entry& entry) {
-    if (entry.kind == Entry::Kind::line) return entry.line;
     const State& s = state();
+    if (entry.kind() == Entry::Kind::line) return s.lines[entry.name];
     const std::string label = entry.node < 0 || static_cast<std::size_t>(entry.node) >= s.nodes.size()
                                   ? std::string("?")
                                   : s.nodes[static_cast<std::size_t>(entry.node)].label;
-    if (entry.kind == Entry::Kind::release) return "release-element " + label;
-    const std::string_view verb = entry.kind == Entry::Kind::get ? "get" : "press";
+    if (entry.kind() == Entry::Kind::release) return "release-element " + label;
+    const std::string_view verb = entry.kind() == Entry::Kind::get ? "get" : "press";
     const std::string& name = s.names[entry.name];
     std::string line;
     line.reserve(verb.size() + label.size() + name.size() + 2);
@@ -461,6 +555,10 @@ std::int64_t now() { return state().clock; }
 void beforeRequest(int n, std::function<void()> action) { state().beforeRequest[n] = std::move(action); }
 void failRequest(int n, std::int32_t code) { state().failRequest[n] = code; }
 void answerRequest(int n, Attribute value) { state().answerRequest.insert_or_assign(n, std::move(value)); }
+void answerReads(const std::string& label, const std::string& attribute, std::vector<Attribute> answers) {
+    std::reverse(answers.begin(), answers.end());
+    state().answerReads.insert_or_assign({label, attribute}, std::move(answers));
+}
 void raise(ScreenWindow window) {
     auto& windows = state().desktop.frontWindows;
     windows.insert(windows.begin(), window);
@@ -496,8 +594,8 @@ namespace platform {
 void releaseElement(void* reference) noexcept {
     auto& s = fake::state();
     --s.live;
-    if (fake::ofThisDesktop(reference)) s.entries.push_back({fake::Entry::Kind::release, fake::nodeAt(reference), 0, {}});
-    delete static_cast<fake::ElementRef*>(reference);
+    if (fake::ofThisDesktop(reference)) s.entries.push_back({fake::Entry::Kind::release, fake::nodeAt(reference), 0});
+    fake::deleteReference(static_cast<fake::ElementRef*>(reference));
 }
 
 void releaseApplication(void* reference) noexcept { delete static_cast<fake::ApplicationRef*>(reference); }
@@ -534,8 +632,7 @@ std::int64_t processIdentifier(const Application& application) {
 }
 
 PointOwner ownerAt(Point point) {
-    const int request = fake::beginRequest({fake::Entry::Kind::line, -1, 0,
-                                            "look " + fake::format(point.x) + "," + fake::format(point.y)});
+    const int request = fake::beginRequest(fake::lineEntry("look " + fake::format(point.x) + "," + fake::format(point.y)));
     if (fake::injectedFailure(request) || fake::state().desktop.ownerUnknown) return {Occupant::unknown, -1};
     return fake::ownerOf(point);
 }
@@ -569,12 +666,21 @@ Element retainElement(const Element& element) { return fake::handleTo(fake::node
 AttributeResult copyAttributeValue(const Element& element, std::string_view attribute) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest({fake::Entry::Kind::get, node, fake::nameIndex(attribute), {}});
+    const int request = fake::beginRequest({fake::Entry::Kind::get, node, fake::nameIndex(attribute)});
     if (const auto code = fake::injectedFailure(request)) return {*code, Absent{}};
     if (const auto answer = s.answerRequest.find(request); answer != s.answerRequest.end()) {
         AttributeResult result;
         result.value = fake::convert(answer->second, result.code);
         return result;
+    }
+    if (!s.answerReads.empty() && node >= 0) {
+        const auto found = s.answerReads.find(std::pair<std::string, std::string>(s.nodes[static_cast<std::size_t>(node)].label, attribute));
+        if (found != s.answerReads.end() && !found->second.empty()) {
+            AttributeResult result;
+            result.value = fake::convert(found->second.back(), result.code);
+            found->second.pop_back();
+            return result;
+        }
     }
     if (fake::isGone(node)) return {kInvalidElement, Absent{}};
     const bool isApplication = s.nodes[static_cast<std::size_t>(node)].parent < 0;
@@ -587,11 +693,7 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
         result.value = fake::convert(*value, result.code);
         return result;
     }
-    if (isApplication && attribute == "AXFrontmost") return {kSuccess, fake::processOf(node) == s.frontmost};
-    if (attribute == "AXSelected" && fake::textOf(node, "AXRole") == "AXRow") {
-        const int shown = s.clock >= s.selectionShowsAt ? s.selectedRow : s.shownRow;
-        return {kSuccess, node == shown};
-    }
+    // The most frequent read first: a walk asks every element for its children.
     if (attribute == "AXChildren" || (isApplication && attribute == "AXWindows")) {
         // The live children, as liveChildren lists them, without a list of indices in between.
         const std::vector<int>& children = s.nodes[static_cast<std::size_t>(node)].children;
@@ -602,13 +704,18 @@ AttributeResult copyAttributeValue(const Element& element, std::string_view attr
         }
         return {kSuccess, std::move(list)};
     }
+    if (isApplication && attribute == "AXFrontmost") return {kSuccess, fake::processOf(node) == s.frontmost};
+    if (attribute == "AXSelected" && fake::textOf(node, "AXRole") == "AXRow") {
+        const int shown = s.clock >= s.selectionShowsAt ? s.selectedRow : s.shownRow;
+        return {kSuccess, node == shown};
+    }
     return {kAttributeUnsupported, Absent{}};
 }
 
 std::int32_t performAction(const Element& element, std::string_view action) {
     auto& s = fake::state();
     const int node = fake::nodeOf(element);
-    const int request = fake::beginRequest({fake::Entry::Kind::press, node, fake::nameIndex(action), {}});
+    const int request = fake::beginRequest({fake::Entry::Kind::press, node, fake::nameIndex(action)});
     if (const auto code = fake::injectedFailure(request)) return *code;
     if (fake::isGone(node)) return kInvalidElement;
     if (action != "AXPress") return kActionUnsupported;

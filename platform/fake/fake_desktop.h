@@ -187,6 +187,11 @@ void raise(ScreenWindow window);
 void failRequest(int n, std::int32_t code);
 // The n-th request succeeds with this value instead of its own (a value of the wrong kind).
 void answerRequest(int n, Attribute value);
+// The next reads of this attribute of the element with this label answer these values, one a
+// read, in turn (a Failing: the read fails with its code); after them the element answers as
+// before. A request failed or answered by number (failRequest, answerRequest) takes no value
+// from the sequence. Set again, the sequence replaces the one left.
+void answerReads(const std::string& label, const std::string& attribute, std::vector<Attribute> answers);
 // The element with this label disappears: every later query on it fails as invalid.
 void vanish(const std::string& label);
 // Whether the element with this label is still there.

@@ -12,6 +12,13 @@
 namespace platform {
 namespace {
 
+// The seam's result codes are the AXError values themselves, passed through unchanged: the run
+// tells an answered "no value", "unsupported" or "gone" from a request CorelDRAW left unanswered.
+static_assert(kFailure == kAXErrorFailure && kIllegalArgument == kAXErrorIllegalArgument &&
+              kInvalidElement == kAXErrorInvalidUIElement && kCannotComplete == kAXErrorCannotComplete &&
+              kAttributeUnsupported == kAXErrorAttributeUnsupported && kActionUnsupported == kAXErrorActionUnsupported &&
+              kApiDisabled == kAXErrorAPIDisabled && kNoValue == kAXErrorNoValue);
+
 AXUIElementRef elementOf(const Element& element) {
     return static_cast<AXUIElementRef>(element.get());
 }

@@ -1,4 +1,5 @@
-// The atomic result write, shared by every implementation on a POSIX file system.
+// The product's one atomic file write: the result's, shared by every implementation on a POSIX
+// file system, and the page that tessary-replay draws.
 //
 // Only a regular file (or a symbolic link, which is replaced itself) is ever replaced: a device,
 // a FIFO, a socket or a directory at the path is left alone and reported, since a host that
@@ -18,6 +19,7 @@
 // unpredictable name from the start. On every failure the auxiliary file is removed and the path
 // is left as it was.
 #include "platform/posix/write_file_internal.h"
+#include "platform/posix/write_file.h"
 
 #include <array>
 #include <cerrno>
@@ -28,8 +30,6 @@
 #if defined(__APPLE__)
 #include <sys/random.h>  // getentropy
 #endif
-
-#include "platform/platform.h"
 
 namespace platform {
 namespace file_internal {
@@ -235,7 +235,7 @@ std::optional<std::string> writeAtomically(const std::string& path, std::string_
 
 }  // namespace file_internal
 
-std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view text) {
+std::optional<std::string> posix::writeFileAtomically(const std::string& path, std::string_view text) {
     return file_internal::writeAtomically(path, text, file_internal::Auxiliary::unnamedFirst, file_internal::randomName,
                                           file_internal::flushToStorage);
 }

@@ -1,4 +1,4 @@
-// The atomic result write behind platform::writeFileAtomically, with its two ways of holding the
+// The atomic write behind platform::posix::writeFileAtomically (platform/posix/write_file.h), with its two ways of holding the
 // text before it takes the path's place, so that tests can run both on one machine and can make
 // the auxiliary file's name predictable. Nothing outside platform/posix and its tests uses this.
 #pragma once
@@ -32,7 +32,7 @@ using Flush = bool (*)(int fd);
 // fsync; on macOS F_FULLFSYNC first, since fsync there only reaches the drive's cache.
 bool flushToStorage(int fd);
 
-// platform::writeFileAtomically is writeAtomically(path, text, Auxiliary::unnamedFirst,
+// platform::posix::writeFileAtomically is writeAtomically(path, text, Auxiliary::unnamedFirst,
 // randomName, flushToStorage). Returns nothing on success, else the description of the error;
 // after an error the path is as it was and no auxiliary file is left.
 std::optional<std::string> writeAtomically(const std::string& path, std::string_view text, Auxiliary auxiliary,

@@ -487,6 +487,46 @@ TEST_F(StandInTest, FrontmostFollowsTheActiveWindow) {
     standin::stop(*cover);
 }
 
+// X grants or refuses no activation: the answer is "unknown", for an application with a window
+// and for one whose windows are all withdrawn, which has nothing to bring to the front; nothing
+// refused it.
+TEST_F(StandInTest, ActivationAnswersUnknownWithAWindowAndWithNone) {
+    launch();
+    EXPECT_EQ(platform::activate(application), platform::Activation::unknown);
+
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    Window rootReturn = None;
+    Window parent = None;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    ASSERT_NE(XQueryTree(display, DefaultRootWindow(display), &rootReturn, &parent, &children, &count), 0);
+    int withdrawn = 0;
+    for (unsigned int i = 0; i < count; ++i) {
+        Atom type = None;
+        int format = 0;
+        unsigned long items = 0;
+        unsigned long remaining = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items, &remaining,
+                               &data) == Success &&
+            data != nullptr && format == 32 && items == 1 &&
+            static_cast<std::int64_t>(*reinterpret_cast<const unsigned long*>(data)) == standIn.pid) {
+            XUnmapWindow(display, children[i]);
+            ++withdrawn;
+        }
+        if (data != nullptr) XFree(data);
+    }
+    if (children != nullptr) XFree(children);
+    XSync(display, False);
+    XCloseDisplay(display);
+    ASSERT_GT(withdrawn, 0);
+    EXPECT_EQ(platform::activate(application), platform::Activation::unknown);
+    // The application is still there, only without a window.
+    EXPECT_EQ(platform::runningApplications(kBundleIdentifier).size(), 1u);
+}
+
 TEST_F(StandInTest, EscapeAfterActivationReachesTheRenameFieldAndClosesIt) {
     launch({"--rename"});
     platform::activate(application);

@@ -214,6 +214,22 @@ def check_file(page_text, trace_text):
             fail("the page's style sheet loads from elsewhere")
     if "://" in page_text and "://" not in trace_text:
         fail("the page file holds an address (://) that the trace does not")
+    # Scripts run only by the page's nonce, and both of the page's own carry it.
+    policies = [dict(attrs).get("content") or "" for tag, attrs in builder.tags
+                if tag == "meta" and (dict(attrs).get("http-equiv") or "").lower() == "content-security-policy"]
+    if len(policies) != 1:
+        return fail("the page file holds %d content security policies, not 1" % len(policies))
+    directives = {}
+    for directive in policies[0].split(";"):
+        words = directive.split()
+        if words:
+            directives[words[0].lower()] = words[1:]
+    nonce = re.fullmatch(r"'nonce-([0-9a-f]{32})'", " ".join(directives.get("script-src", [])))
+    if directives.get("default-src") != ["'none'"] or nonce is None:
+        return fail("the policy lets scripts run otherwise than by the page's nonce: %r" % policies[0])
+    scripts = [dict(attrs).get("nonce") for tag, attrs in builder.tags if tag == "script"]
+    if scripts != [nonce.group(1)] * 2:
+        fail("the page's scripts carry the nonces %r, the policy's is %s" % (scripts, nonce.group(1)))
 
 
 # ---- the browser ---------------------------------------------------------------------------
@@ -308,14 +324,20 @@ STEP_ORDER = ["command line", "the lock", "the permission", "binding to CorelDRA
               "selection", "Run click", "polls", "the answer", "write", "OK press", "re-check after OK"]
 
 
+def invisible(c):
+    """The characters that show nothing themselves (direction marks, zero widths, the byte-order
+    mark, the interlinear annotation marks), which the page writes as escapes."""
+    return c in (0xAD, 0x61C, 0x180E, 0xFEFF) or 0x200B <= c <= 0x200F or 0x202A <= c <= 0x202E or \
+        0x2060 <= c <= 0x206F or 0xFFF9 <= c <= 0xFFFB
+
+
 def shown_quoted(raw_quoted):
     """A quoted text of the trace as the page shows it: as the trace writes it, with the
     characters that show nothing themselves (direction marks, zero widths) as \\uHHHH."""
     out = []
     for ch in raw_quoted:
         c = ord(ch)
-        if c in (0xAD, 0x61C, 0x180E, 0xFEFF) or 0x200B <= c <= 0x200F or 0x202A <= c <= 0x202E or \
-                0x2060 <= c <= 0x206F or 0xFFF9 <= c <= 0xFFFB:
+        if invisible(c):
             out.append("\\u%04x" % c)
         else:
             out.append(ch)
@@ -377,6 +399,11 @@ def check_run(section, run, replay_line, replay_status):
             fail(where + "no step %r although the run has a %s line" % (name, event))
     activation = next((s for s in steps if s.attrs.get("data-step") == "activation"), None)
     activate = next((line for line in run if line["event"] == "activate"), None)
+    if activation is not None and activate is not None and field(activate, "allowed") is not None:
+        row = next(activation.find("tr", id="l%d" % activate["number"]), None)
+        cells = [c for c in row.children if isinstance(c, Node) and c.tag == "td"] if row is not None else []
+        if len(cells) != 5 or "allowed=" + field(activate, "allowed") not in cells[4].text() or "allowed=" in cells[3].text():
+            fail(where + "line %d: allowed= is not shown in the answer column of the activation" % activate["number"])
     if activation is not None and activate is not None:
         answer = {"yes": "allowed", "no": "refused", "unknown": "cannot tell", None: "not recorded"}.get(field(activate, "allowed"))
         if answer and "the answer: " + answer not in activation.text():
@@ -386,6 +413,10 @@ def check_run(section, run, replay_line, replay_status):
         step = next((s for s in steps if s.attrs.get("data-step") == name), None)
         if readings and (step is None or "%d reading%s" % (readings, "" if readings == 1 else "s") not in step.text()):
             fail(where + "the %s step does not say its %d readings" % (name, readings))
+    # "the answer" is the poll that found the alert: its lines read the alert's description.
+    for answer in (s for s in steps if s.attrs.get("data-step") == "the answer"):
+        if not any(is_alert_description(run, n) for n in listed_of(answer)):
+            fail(where + "the step 'the answer' holds lines %s, which read no alert" % listed_of(answer)[:8])
     polls = [s for s in steps if s.attrs.get("data-step") == "polls"]
     if polls:
         count = sum(1 for n in listed_of(polls[0]) if is_windows_read(run, n))
@@ -432,6 +463,12 @@ def check_run(section, run, replay_line, replay_status):
         elif ("outside" in point.classes()) == geometry["inside"]:
             fail(where + "the row's click point is drawn %s the list, the frames say %s" %
                  ("outside" if "outside" in point.classes() else "inside", "inside" if geometry["inside"] else "outside"))
+        else:
+            # The label that shows, not only the title shown on hovering, says where it lies.
+            label = next(point.find("text"), None)
+            where_it_lies = "inside the list" if geometry["inside"] else "outside the list"
+            if label is None or where_it_lies not in label.text():
+                fail(where + "the row's click point is labelled %r, not %r" % (label.text() if label else None, where_it_lies))
         frame = next(section.find("g", cls="list"), None)
         if frame is None or frame.attrs.get("data-rect") != ",".join(shortest(v) for v in geometry["list"]):
             fail(where + "the list's frame is not drawn as read")
@@ -448,8 +485,25 @@ def check_run(section, run, replay_line, replay_status):
     return names, stopped
 
 
+def check_unplaced(dom, lines):
+    """The lines of a process whose start the file lacks are listed, each as the trace holds it,
+    in the section of lines placed in no run."""
+    placed = {line["number"] for run in runs_of(lines) for line in run}
+    expected = ["line %d: %s" % (line["number"], shown_quoted(line["text"])) for line in lines if line["number"] not in placed]
+    section = next(dom.find("section", cls="unplaced"), None)
+    shown = [item.text() for item in section.find("li")] if section is not None else []
+    if shown != expected:
+        fail("the lines placed in no run are shown as %r, the trace has %r" % (shown[:4], expected[:4]))
+
+
 def listed_of(step):
     return [int(row.attrs["id"][1:]) for row in step.find("tr") if row.attrs.get("id", "").startswith("l")]
+
+
+def is_alert_description(run, number):
+    line = next((l for l in run if l["number"] == number), None)
+    return line is not None and line["event"] == "get" and field(line, "attribute") == '"AXDescription"' and \
+        field(line, "code") == "0" and field(line, "value") == '"\u8b66\u544a"'
 
 
 def is_windows_read(run, number):
@@ -473,6 +527,11 @@ def main():
     name = os.path.splitext(os.path.basename(args.trace))[0]
     page = os.path.join(args.out, name + ".html")
     screenshot = os.path.join(args.out, name + ".png")
+    dom_path = os.path.join(args.out, name + ".dom.html")
+    # What an earlier drawing left must not pass for this one's.
+    for stale in (page, dom_path, screenshot):
+        if os.path.lexists(stale):
+            os.remove(stale)
 
     plain = subprocess.run([args.replay, args.trace], capture_output=True)
     drawn = subprocess.run([args.replay, "--html", page, args.trace], capture_output=True)
@@ -493,7 +552,7 @@ def main():
         return 0
 
     dom_text = browse(args.browser, page, screenshot)
-    with open(os.path.join(args.out, name + ".dom.html"), "w", encoding="utf-8") as stream:
+    with open(dom_path, "w", encoding="utf-8") as stream:
         stream.write(dom_text)
     dom = parse(dom_text).root
     document = next(dom.find("html"))
@@ -501,8 +560,12 @@ def main():
         fail("the page's script did not run to its end")
     if document.attrs.get("data-script-errors"):
         fail("the page's script reported errors: %r" % document.attrs["data-script-errors"])
+    if document.attrs.get("data-error-reporter") != "on":
+        fail("the page's error reporter did not run")
 
-    runs = runs_of(read_trace(args.trace))
+    trace_lines = read_trace(args.trace)
+    check_unplaced(dom, trace_lines)
+    runs = runs_of(trace_lines)
     sections = list(dom.find("section", cls="run"))
     if len(sections) != len(runs):
         fail("%d runs on the page, %d in the trace" % (len(sections), len(runs)))
@@ -555,6 +618,7 @@ def main():
 
 
 MARK = "data-injected"
+MARK_SCRIPT = "document.documentElement.setAttribute('data-injected','%s')"
 
 
 def check_hostile(args, dom, document, trace_text, page_text, sections):
@@ -575,7 +639,8 @@ def check_hostile(args, dom, document, trace_text, page_text, sections):
     quoted = set(re.findall(r'="((?:[^"\\]|\\.)*)"', trace_text))
     for text in sorted(quoted):
         shown = shown_quoted('"' + text + '"')
-        if any(mark in text for mark in ("<", "\\x1b", "\u202e", "'")) and shown not in page_words:
+        if (any(mark in text for mark in ("<", "&", "\\x1b", "'")) or any(invisible(ord(c)) for c in text)) and \
+                shown not in page_words:
             fail("the trace's text %s does not show literally on the page" % shown)
     # The same texts written into a page without escaping do run the script: the check above
     # would see it.
@@ -586,6 +651,17 @@ def check_hostile(args, dom, document, trace_text, page_text, sections):
     control_dom = parse(browse(args.browser, control, os.path.join(args.out, "unescaped-control.png"), 400, 300)).root
     if MARK not in next(control_dom.find("html")).attrs:
         fail("the trace's texts set no mark even unescaped: the hostile check would see nothing")
+    # A script and an event handler that escaped the escaping, in a page of the same writer: the
+    # page's policy keeps them from running, while the page's own scripts run.
+    injected = os.path.join(args.out, "injected-into-page.html")
+    with open(injected, "w", encoding="utf-8") as stream:
+        stream.write(page_text.replace("</body>", "<script>" + MARK_SCRIPT % "injected-script" + "</script>"
+                                       "<img src=x onerror=\"" + MARK_SCRIPT % "injected-handler" + "\"></body>", 1))
+    injected_root = next(parse(browse(args.browser, injected, os.path.join(args.out, "injected-into-page.png"))).root.find("html"))
+    if injected_root.attrs.get("data-scripts") != "done":
+        fail("the page with a script injected: its own scripts did not run")
+    if MARK in injected_root.attrs:
+        fail("a script injected into a page of this writer ran: %s=%r" % (MARK, injected_root.attrs[MARK]))
 
 
 if __name__ == "__main__":

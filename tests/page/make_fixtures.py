@@ -3,9 +3,14 @@
 
   hostile.trace: a complete exchange and a rejected answer, their texts replaced by markup that
     would run a script of the test's own (it sets data-injected on the page's root element),
-    quotes, right-to-left text and marks, and escaped control characters. The runs still replay
+    quotes, right-to-left text and marks, entities written out ("&lt;b&gt;", "&amp;"), every
+    character that the page writes as an escape because it shows nothing itself (each range's
+    ends), and escaped control characters. The runs still replay
     as recorded: every replaced text is replaced wherever the run reads or writes it, and the
     written byte count follows.
+  stray-line.trace: a complete exchange, and amid it a line of a process whose start line the
+    file lacks, carrying the same markup: the replay refuses the file, and the page lists that
+    line as placed in no run.
   cut-short.trace: a run killed after its row click: no selection read, no end line.
   diverged.trace: a complete exchange whose row position and size were read in the other order,
     so the replay leaves the recording there.
@@ -26,6 +31,11 @@ IMAGE = '</svg></table></details><img src=x onerror="' + MARK % "img" + '">'
 QUOTES = "it's \"quoted\" & <b>bold</b> <!-- comment --> ]]> http://example.invalid/x"
 RTL = "\u202eשלום\u200f عربى \u2066isolated\u2069 \u200bzero-width"
 CONTROLS = "bell\x07 escape\x1b[31m nul\x00 tab\t line\u2028sep"
+ENTITIES = "&lt;b&gt;not bold&lt;/b&gt; &amp; &amp;amp; &#x26;"
+# The characters that show nothing themselves and that the page writes as \\uHHHH: the single
+# ones, and the first and last of each range.
+INVISIBLE = " ".join("%04x:%s." % (c, chr(c)) for c in (
+    0x00AD, 0x061C, 0x180E, 0xFEFF, 0x200B, 0x200F, 0x202A, 0x202E, 0x2060, 0x206F, 0xFFF9, 0xFFFB))
 STYLE = "</style><style>body{background:url(x)}</style><svg onload=\"" + MARK % "svg" + "\"></svg>"
 
 
@@ -106,6 +116,13 @@ def shifted(line, by):
     return "%.3f %s" % (float(at) + by, rest)
 
 
+def stray_line():
+    lines = transform(read("complete-exchange"), [], "31003")
+    at = next(i for i, line in enumerate(lines) if 'kind=text value="RelayTransportProbe"' in line)
+    stray = lines[at].replace(" 31003 ", " 31999 ", 1).replace(quoted("RelayTransportProbe"), quoted(SCRIPT + IMAGE))
+    write("stray-line", lines[:at + 1] + [stray] + lines[at + 1:])
+
+
 def cut_short():
     lines = read("row-takes-no-selection")
     # Killed during the wait between the clicks: the wait's line and everything after it are gone.
@@ -158,6 +175,7 @@ def main():
         ("AutoSaveBackup", IMAGE),
         ("BatchExportPNG", RTL),
         ("relay answer for", CONTROLS),
+        ("Grüße, ✓ ok", ENTITIES + " " + INVISIBLE),
     ], "31001")
     second = transform(rejected, [
         ("replay-4", "id'\"" + STYLE),
@@ -165,6 +183,7 @@ def main():
         ("AutoSaveBackup", QUOTES),
     ], "31002")
     write("hostile", first + second)
+    stray_line()
     cut_short()
     diverged()
     repeated_reads()

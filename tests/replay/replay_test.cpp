@@ -353,6 +353,71 @@ TEST(Replay, RunsAreToldApartByTheirProcessId) {
     EXPECT_EQ(replayed.err, "tessary-replay: trace line 3: an event of process " + strangerPid + " without its start\n");
 }
 
+// A recorded "get" line answered otherwise: everything from its " code=" to its " took=" replaced.
+std::string answeredAs(const std::string& line, const std::string& answer) {
+    return line.substr(0, line.find(" code=")) + " " + answer + line.substr(line.find(" took="));
+}
+
+// A line of the same run at the same time holding another event.
+std::string eventLike(const std::string& line, const std::string& event) {
+    return line.substr(0, line.size() - eventText(line).size()) + event;
+}
+
+const std::string kCannotTell = "code=-25204 kind=absent";
+const std::string kNotInFront = "\"TESSARY: CorelDRAW is not in front at the Scripts inspector\\n\"";
+
+std::string asRecordedFailing(const std::vector<std::string>& run, const std::string& failure) {
+    return "run " + pidOf(run[0]) + ": as recorded: " + std::to_string(run.size() - 2) + " events, status 1, " + failure + "\n";
+}
+
+// Recordings changed so that CorelDRAW, after saying "no", does not answer (-25204): the run asks
+// again exactly as after a "no", and only a "yes" lets it go on, so each changed recording
+// replays as recorded. A run that took a reading that cannot tell for an answer would leave the
+// recording there: for the row, it would look at the Run button's point next, to click Run with
+// the row not selected.
+TEST(Replay, AfterANoAReadingThatCannotTellCountsAsNo) {
+    // The row: "no" eleven times; its 2nd and 3rd readings changed.
+    std::vector<std::string> row = fixture("row-takes-no-selection.trace");
+    ASSERT_GE(row.size(), 3u);
+    std::vector<std::size_t> selected;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        if (row[i].find(" get ") != std::string::npos && fieldText(row[i], "attribute") == "\"AXSelected\"") selected.push_back(i);
+    }
+    ASSERT_EQ(selected.size(), 11u);
+    ASSERT_EQ(fieldText(row.back(), "failure"), kNotInFront);
+    for (const std::size_t i : {selected[1], selected[2]}) row[i] = answeredAs(row[i], kCannotTell);
+    int status = -1;
+    EXPECT_EQ(replayedReport(row, status), asRecordedFailing(row, kNotInFront));
+    EXPECT_EQ(status, 0);
+
+    // CorelDRAW after its activation: "no", then a reading that cannot tell, then "yes", and the
+    // exchange completes as recorded.
+    const std::vector<std::string> exchange = fixture("complete-exchange.trace");
+    ASSERT_GE(exchange.size(), 3u);
+    const std::size_t frontmost = firstOf(exchange, "get element=#1 attribute=\"AXFrontmost\"");
+    ASSERT_LT(frontmost, exchange.size());
+    const std::string yes = exchange[frontmost];
+    ASSERT_EQ(fieldText(yes, "value"), "yes");
+    const std::string no = withField(yes, "value", "no");
+    const std::string wait = eventLike(yes, "sleep us=100000 took=100.000");
+    std::vector<std::string> late(exchange.begin(), exchange.begin() + static_cast<std::ptrdiff_t>(frontmost));
+    for (const std::string& line : {no, wait, answeredAs(yes, kCannotTell), wait, yes}) late.push_back(line);
+    late.insert(late.end(), exchange.begin() + static_cast<std::ptrdiff_t>(frontmost) + 1, exchange.end());
+    EXPECT_EQ(replayedReport(late, status), asRecorded(late));
+    EXPECT_EQ(status, 0);
+
+    // "No", then twenty readings that cannot tell: the run ends at the bound, before any click.
+    std::vector<std::string> never(exchange.begin(), exchange.begin() + static_cast<std::ptrdiff_t>(frontmost));
+    never.push_back(no);
+    for (int reread = 0; reread < 20; ++reread) {
+        never.push_back(wait);
+        never.push_back(answeredAs(yes, kCannotTell));
+    }
+    never.push_back(eventLike(yes, "end status=1 failure=" + kNotInFront));
+    EXPECT_EQ(replayedReport(never, status), asRecordedFailing(never, kNotInFront));
+    EXPECT_EQ(status, 0);
+}
+
 // --quiet leaves out the runs that replay as recorded, and only those.
 TEST(Replay, QuietStillReportsARunThatDoesNotReplay) {
     const std::vector<std::string> first = fixture("complete-exchange.trace");

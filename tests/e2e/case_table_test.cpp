@@ -1,0 +1,217 @@
+// The shared table of end-to-end cases (cases.txt), each run with the real tessary binary
+// against the GTK stand-in inside a private desktop (scripts/headless): the streams, the status
+// and the result file that the host sees, what the stand-in saw happen, and every run's trace
+// replayed as recorded. The macOS workflow runs the same table against the Cocoa stand-in.
+#include "case_table.h"
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <map>
+#include <sstream>
+#include <thread>
+
+namespace cases {
+
+// A case shows by its name in the test's name and in its failures.
+void PrintTo(const Case& c, std::ostream* stream) { *stream << c.name; }
+
+}  // namespace cases
+
+namespace {
+
+cases::Table table() {
+    const auto text = standin::readFile(TESSARY_CASE_TABLE);
+    if (!text) return {{}, "cannot read " TESSARY_CASE_TABLE};
+    return cases::parse(*text);
+}
+
+struct Rectangle {
+    double x = 0, y = 0, width = 0, height = 0;
+};
+
+// The stand-in's geometry file: "<name> x y width height" a line.
+std::map<std::string, Rectangle> geometry(const standin::StandIn& standIn) {
+    std::map<std::string, Rectangle> widgets;
+    std::istringstream lines(standin::readFile(standIn.geometryFile).value_or(""));
+    std::string name;
+    Rectangle r;
+    while (lines >> name >> r.x >> r.y >> r.width >> r.height) widgets[name] = r;
+    return widgets;
+}
+
+struct ToolRun {
+    std::string id;
+    std::string resultPath;
+    std::string tracePath;
+    standin::ProcessResult process;
+};
+
+class Cases : public ::testing::TestWithParam<cases::Case> {
+protected:
+    void TearDown() override {
+        standin::stop(cover);
+        standin::stop(standIn);
+    }
+
+    ToolRun run(const std::string& id) {
+        ++runs;
+        ToolRun result;
+        result.id = id;
+        result.resultPath = standIn.directory + "/result " + std::to_string(runs);
+        result.tracePath = standIn.directory + "/trace-" + std::to_string(runs);
+        result.process = standin::runProcess({TESSARY_BINARY, id, result.resultPath},
+                                             {"TESSARY_TRACE=" + result.tracePath});
+        traces.push_back(result.tracePath);
+        return result;
+    }
+
+    // The command ids the stand-in answers, replaced in one step: a Run meanwhile reads the old
+    // list or the new one.
+    void tell(const std::string& ids) {
+        const std::string temporary = standIn.commandFile + ".new";
+        std::ofstream(temporary, std::ios::binary | std::ios::trunc) << ids;
+        std::filesystem::rename(temporary, standIn.commandFile);
+    }
+
+    void expectEnds(const ToolRun& run, const std::string& ends, bool alone) {
+        SCOPED_TRACE("run " + run.id);
+        if (ends == "completed") {
+            EXPECT_EQ(run.process.exitStatus, 0);
+            EXPECT_EQ(run.process.standardOutput, run.resultPath + "\n");
+            EXPECT_EQ(run.process.standardError, "");
+            EXPECT_EQ(standin::readFile(run.resultPath), cases::relayAnswer(run.id));
+            if (alone) {
+                EXPECT_EQ(standin::readFile(run.resultPath), standin::readFile(standIn.answerFile));
+            }
+        } else {
+            EXPECT_EQ(run.process.exitStatus, 1);
+            EXPECT_EQ(run.process.standardOutput, "");
+            EXPECT_EQ(run.process.standardError, "TESSARY: " + ends + "\n");
+            EXPECT_FALSE(std::filesystem::exists(run.resultPath));
+        }
+    }
+
+    standin::StandIn standIn;
+    standin::StandIn cover;
+    int runs = 0;
+    std::vector<std::string> traces;
+};
+
+TEST_P(Cases, EndAsTheTableSays) {
+    const cases::Case& c = GetParam();
+    auto started = standin::start(c.options);
+    ASSERT_TRUE(started) << "the stand-in did not become ready";
+    standIn = *started;
+
+    const auto widgets = geometry(standIn);
+    if (c.scene == "row half above list") {
+        // The row reports its whole frame, its middle above the list's view.
+        ASSERT_TRUE(widgets.contains("row") && widgets.contains("list"));
+        const Rectangle& row = widgets.at("row");
+        const Rectangle& list = widgets.at("list");
+        EXPECT_LT(row.y + row.height / 2, list.y);
+        EXPECT_GT(row.y + row.height, list.y);
+    }
+    if (!c.cover.empty()) {
+        ASSERT_TRUE(widgets.contains(c.cover)) << c.cover;
+        const Rectangle& r = widgets.at(c.cover);
+        std::ostringstream rectangle;
+        rectangle << r.x << ' ' << r.y << ' ' << r.width << ' ' << r.height;
+        auto covering = standin::start({"--cover", rectangle.str()});
+        ASSERT_TRUE(covering) << "the cover did not come up";
+        cover = *covering;
+    }
+
+    for (const cases::Step& step : c.steps) {
+        if (step.ids.size() == 1) {
+            standin::setCommandId(standIn, step.tell.value_or(step.ids[0]));
+            expectEnds(run(step.ids[0]), step.ends, true);
+            continue;
+        }
+        tell(step.ids[0]);
+        auto first = std::async(std::launch::async, [&] { return run(step.ids[0]); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(step.gapMs));
+        tell(step.ids[0] + "\n" + step.ids[1]);
+        auto second = std::async(std::launch::async, [&] { return run(step.ids[1]); });
+        expectEnds(first.get(), step.ends, false);
+        expectEnds(second.get(), step.ends, false);
+    }
+    standin::stop(cover);
+
+    // The stand-in logs what its main loop has handled; its last line may come after the run.
+    const std::string& last = c.events.back();
+    EXPECT_TRUE(standin::waitForEvent(standIn, last, std::count(c.events.begin(), c.events.end(), last)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(standin::events(standIn), c.events);
+
+    for (const std::string& trace : traces) {
+        const standin::ProcessResult replay = standin::runProcess({TESSARY_REPLAY, trace});
+        EXPECT_EQ(replay.exitStatus, 0) << trace << ":\n" << replay.standardOutput << replay.standardError;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Linux, Cases, ::testing::ValuesIn(cases::on(table(), "linux")),
+                         [](const ::testing::TestParamInfo<cases::Case>& info) { return info.param.name; });
+
+TEST(CaseTable, IsReadWholeAndEveryCaseRunsOnLinux) {
+    const cases::Table read = table();
+    ASSERT_EQ(read.error, "");
+    EXPECT_EQ(cases::on(read, "linux").size(), read.cases.size());
+    EXPECT_FALSE(cases::on(read, "macos").empty());
+    std::vector<std::string> names;
+    for (const cases::Case& c : read.cases) {
+        for (const std::string& desktop : c.desktops) {
+            EXPECT_TRUE(desktop == "linux" || desktop == "macos") << c.name;
+        }
+        names.push_back(c.name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << "two cases of one name";
+}
+
+TEST(CaseTable, ValuesAndStepsAreReadAsWritten) {
+    const cases::Table read = cases::parse(
+        "# a comment\n"
+        "case: One\non: linux macos\noption: --flag\noption: --text a b\\nc \\\\n\ntell: other\nrun: id 1\n"
+        "ends: completed\ntogether: 150 a b\nends: some failure\nevents: ready | run X\n");
+    ASSERT_EQ(read.error, "");
+    ASSERT_EQ(read.cases.size(), 1u);
+    const cases::Case& c = read.cases[0];
+    EXPECT_EQ(c.options, (std::vector<std::string>{"--flag", "--text", "a b\nc \\n"}));
+    ASSERT_EQ(c.steps.size(), 2u);
+    EXPECT_EQ(c.steps[0].ids, std::vector<std::string>{"id 1"});
+    EXPECT_EQ(c.steps[0].tell, "other");
+    EXPECT_EQ(c.steps[1].ids, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(c.steps[1].gapMs, 150);
+    EXPECT_EQ(c.steps[1].ends, "some failure");
+    EXPECT_EQ(c.events, (std::vector<std::string>{"ready", "run X"}));
+}
+
+TEST(CaseTable, AFileThatDoesNotFitIsRefusedWithItsLine) {
+    const struct {
+        const char* text;
+        const char* error;
+    } rows[] = {
+        {"on: linux\n", "line 1: \"on\" before the first case"},
+        {"case: A B\n", "line 1: a case's name is letters and digits"},
+        {"case: A\non: linux\nrun: x\nevents: ready\n", "line 4: \"ends\" must follow a run"},
+        {"case: A\non: linux\nrun: x\n", "line 3: a run without its \"ends\""},
+        {"case: A\nends: completed\n", "line 2: \"ends\" without a run"},
+        {"case: A\ntogether: soon a b\nends: completed\n", "line 2: \"together: <ms> <id> <id>\""},
+        {"case: A\nwhen: later\n", "line 2: unknown key \"when\""},
+        {"case: A\non: linux\nrun: x\nends: completed\n", "A: a case needs \"on\", a run and \"events\""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        const cases::Table read = cases::parse(row.text);
+        EXPECT_EQ(read.error, row.error);
+        EXPECT_TRUE(read.cases.empty());
+    }
+}
+
+}  // namespace
