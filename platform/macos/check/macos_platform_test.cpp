@@ -298,6 +298,20 @@ TEST_F(MacosPlatform, AnswersTheDoctorsQuestionsWithOneCallEach) {
     }
 }
 
+// The process table through /bin/ps, run here against this machine's ps (Debian procps), which
+// takes the same options: this process's parent as the system has it, and nothing for a process
+// that does not exist.
+TEST_F(MacosPlatform, ReadsTheProcessTableThroughPs) {
+    const std::optional<platform::ProcessEntry> own = platform::processEntry(getpid());
+    ASSERT_TRUE(own.has_value());
+    EXPECT_EQ(own->parentId, getppid());
+    EXPECT_FALSE(own->path.empty());
+    EXPECT_EQ(own->path.find('\n'), std::string::npos);
+    EXPECT_EQ(platform::processEntry(0), std::nullopt);
+    EXPECT_EQ(platform::processEntry(4194304 + 17), std::nullopt) << "beyond any process id";
+    EXPECT_EQ(fake_apple::calls(), std::vector<std::string>{}) << "no framework is asked";
+}
+
 TEST_F(MacosPlatform, LooksAtTheDisplaysThenAtTheSystemWideHitTest) {
     const std::vector<std::string> kDisplaysOnly{"displays at -1280.75,310.25"};
     const std::vector<std::string> kHitTest{"displays at -1280.75,310.25", "create system-wide",
