@@ -15,6 +15,7 @@
 #include "bench/fake_trees.h"
 #include "bench/rows.h"
 #include "main/run.h"
+#include "tessary-doctor/doctor.h"
 #include "support/child_run.h"
 
 namespace {
@@ -96,6 +97,39 @@ Counted countRun(const Shape& shape, const std::string& resultPath) {
     return counted;
 }
 
+// tessary-doctor on the same desktop: the run's requests up to its first click (the refusal,
+// the frontmost reading, the locate, the rename test, the geometry and the two looks) and one
+// more, the timed first "AXWindows"; none of the selection's reading, the poll or the dismissal.
+std::int64_t impliedDoctorRequests(const Shape& shape) {
+    const std::int64_t selected = 1;
+    const std::int64_t poll = 1 + 1 + 3 + 3 + 1;
+    const std::int64_t dismissal = 3 + 3 + 1 + 1;
+    const std::int64_t timedFirst = 1;
+    return impliedRequests(shape) - selected - poll - dismissal + timedFirst;
+}
+
+Counted countDoctor(const Shape& shape) {
+    std::vector<fake::Node> windows;
+    windows.push_back(bench::toolWindow(shape.buttons));
+    windows.push_back(bench::inspectorWindow(shape.rows));
+    fake::Desktop desktop = bench::corelDesktop(std::move(windows), "");
+    const Outcome outcome = runInChild([&] {
+        fake::install(std::move(desktop));
+        const char* argv[] = {"tessary-doctor", nullptr};
+        const int status = doctor::runDoctor(1, argv);
+        std::printf("requests %d\n", fake::requests());
+        return status;
+    });
+    Counted counted;
+    counted.status = outcome.status;
+    const std::size_t at = outcome.out.rfind("requests ");
+    if (at != std::string::npos) counted.requests = std::stoll(outcome.out.substr(at + 9));
+    for (const std::string& line : outcome.record) {
+        if (line.starts_with("get ") || line.starts_with("press ") || line.starts_with("look ")) ++counted.recordedRequests;
+    }
+    return counted;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -117,6 +151,21 @@ int main(int argc, char** argv) {
                         "whole run, " + std::to_string(shape.elements) + " elements (R=" + std::to_string(shape.rows) +
                             " rows, T=" + std::to_string(shape.buttons) + " tool buttons)",
                         std::to_string(counted.requests) + " counted, " + std::to_string(implied) + " = 10R+4T+53",
+                        "equal", bench::verdict(equal)});
+    }
+    for (const Shape& shape : shapes) {
+        const Counted counted = countDoctor(shape);
+        const std::int64_t implied = impliedDoctorRequests(shape);
+        // The bench desktop has no application in front: "in front" cannot tell, no line fails.
+        const bool equal = counted.status == 0 && counted.requests == implied && counted.recordedRequests == implied;
+        allEqual = allEqual && equal;
+        std::cerr << "doctor requests: " << shape.elements << " elements: exit " << counted.status << ", counted "
+                  << counted.requests << ", recorded " << counted.recordedRequests << ", implied " << implied << "\n";
+        rows.push_back({"2 requests",
+                        "tessary-doctor, " + std::to_string(shape.elements) + " elements (R=" + std::to_string(shape.rows) +
+                            ", T=" + std::to_string(shape.buttons) + ")",
+                        std::to_string(counted.requests) + " counted, " + std::to_string(implied) +
+                            " = 10R+4T+36 (a run's less 17)",
                         "equal", bench::verdict(equal)});
     }
     bench::appendRows(rowsFile, rows);

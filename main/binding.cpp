@@ -1,4 +1,5 @@
 #include "main/fail.h"
+#include "main/preconditions.h"
 #include "main/run.h"
 #include "trace/traced.h"
 
@@ -17,9 +18,7 @@ Run bindTarget(int argc, const char* const* argv) {
     if (!traced::isProcessTrusted()) fail("macOS accessibility permission is missing");
     std::vector<platform::Application> running = traced::runningApplications(kBundleIdentifier);
     if (running.empty()) fail("CorelDRAW is not running");
-    run.application = std::move(running.front());
-    run.processId = traced::processIdentifier(run.application);
-    run.root = traced::createApplicationElement(run.processId);
+    bindFirst(run, std::move(running));
     return run;
 }
 

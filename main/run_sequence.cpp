@@ -2,6 +2,7 @@
 #include "ax/walk.h"
 #include "input/input.h"
 #include "main/fail.h"
+#include "main/preconditions.h"
 #include "main/run.h"
 #include "target/script_window.h"
 #include "trace/traced.h"
@@ -20,58 +21,7 @@ constexpr std::uint32_t kBetweenReadings = 100000;
 constexpr int kFrontmostRereads = 20;
 constexpr int kSelectedRereads = 10;
 
-// A rename open in the row shows as a text field anywhere in the row's walk.
-bool isRenaming(const platform::Element& row) {
-    for (const platform::Element& element : ax::descendants(row)) {
-        if (ax::stringEquals(element, "AXRole", "AXTextField")) return true;
-    }
-    return false;
-}
-
-struct ClickPoints {
-    platform::Point row;
-    platform::Point runButton;
-};
-
-// The scroll area's frame: the part of the list that shows on the screen.
-struct Frame {
-    platform::Point position;
-    platform::Size size;
-};
-
-// The five reads, in this order, then the scroll area's size, stopping at the first that has no
-// answer.
-struct Geometry {
-    ClickPoints points;
-    Frame list;
-};
-
-std::optional<Geometry> geometry(const std::optional<target::ScriptWindowMatch>& tuple) {
-    if (!tuple) return std::nullopt;
-    const auto rowPosition = ax::point(tuple->row);
-    if (!rowPosition) return std::nullopt;
-    const auto rowSize = ax::size(tuple->row);
-    if (!rowSize) return std::nullopt;
-    const auto listPosition = ax::point(tuple->scrollArea);
-    if (!listPosition) return std::nullopt;
-    const auto windowPosition = ax::point(tuple->window);
-    if (!windowPosition) return std::nullopt;
-    const auto windowSize = ax::size(tuple->window);
-    if (!windowSize) return std::nullopt;
-    const auto listSize = ax::size(tuple->scrollArea);
-    if (!listSize) return std::nullopt;
-    return Geometry{{target::rowClickPoint(*rowPosition, *rowSize),
-                     target::runButtonPoint(*listPosition, *windowPosition, *windowSize)},
-                    {*listPosition, *listSize}};
-}
-
-// A row scrolled partly out of its list still reports its whole frame, so its click point can
-// lie outside the list, on a toolbar or on the Run bar. Left and top edges belong to the frame,
-// right and bottom edges do not; a coordinate that is not a number lies nowhere.
-bool inside(platform::Point point, const Frame& frame) {
-    return point.x >= frame.position.x && point.x < frame.position.x + frame.size.width &&
-           point.y >= frame.position.y && point.y < frame.position.y + frame.size.height;
-}
+// The rename check, the click points and the look at a point are in main/preconditions.h.
 
 // The application and the row answer yes-or-no questions. A first reading that cannot tell (no
 // value, an error, a value of another kind) lets the run go on: an answer that is absent is no
@@ -99,9 +49,7 @@ constexpr std::string_view kNotInFront = "CorelDRAW is not in front at the Scrip
 // there, or no window at all, would take the click. When the platform cannot tell, the click
 // goes ahead.
 void clickInCorelDraw(const Run& run, platform::Point point) {
-    const platform::PointOwner owner = traced::ownerAt(point);
-    const bool corelDraw = owner.occupant == platform::Occupant::process && owner.processId == run.processId;
-    if (owner.occupant != platform::Occupant::unknown && !corelDraw) fail(kNotInFront);
+    if (!clickGoesAhead(run, traced::ownerAt(point))) fail(kNotInFront);
     input::click(point);
 }
 

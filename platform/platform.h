@@ -176,4 +176,45 @@ void sleepMicroseconds(std::uint32_t microseconds);
 // Returns nothing on success, else the file layer's description of the error.
 std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view text);
 
+// For tessary-doctor, which asks what a run would meet and changes nothing.
+
+// True when this process may post synthetic input events. Never asks the user.
+bool mayPostEvents();
+
+// The process id of the application in front, the one that receives key events; -1 when the
+// platform cannot tell.
+std::int64_t frontmostProcess();
+
+// The id of this process.
+std::int64_t ownProcessId();
+
+// What the system's process table says of one process.
+struct ProcessEntry {
+    std::int64_t parentId = -1;  // -1 when the table gives none
+    std::string path;            // its executable's path, or its name where the path is not given
+};
+
+// One look at the process table for this process id; nothing when it is gone or cannot be read.
+std::optional<ProcessEntry> processEntry(std::int64_t processId);
+
+// The per-user run lock as `holdRunLock` would meet it now.
+enum class LockState {
+    free,      // no process holds it (or the file is not there yet): a run takes it at once
+    held,      // another process holds it: a run waits for it
+    unusable,  // a run would go on without it; `reason` says why
+    unknown,   // the system does not say whether it is held
+};
+struct LockTest {
+    LockState state = LockState::unknown;
+    std::int64_t holder = -1;  // the holding process, where the system says (held only)
+    std::string path;          // the lock file
+    std::string reason;        // why it is unusable or unknown
+};
+
+// Tests the run lock without taking it, not even for a moment, and without creating its file.
+LockTest testRunLock();
+
+// A monotonic clock, in microseconds from an arbitrary start.
+std::int64_t monotonicMicroseconds();
+
 }  // namespace platform

@@ -26,6 +26,7 @@
 #include "main/run.h"
 #include "platform/posix/write_file.h"
 #include "platform/replay/replay_desktop.h"
+#include "tessary-doctor/doctor.h"
 #include "tessary-replay/run_page.h"
 #include "trace/format.h"
 #include "trace/reader.h"
@@ -115,8 +116,13 @@ bool replayRun(const RecordedRun& run, bool quiet, bool showText, page::Replayed
     Captured err(STDERR_FILENO);
     Outcome replayed;
     std::optional<replay::Divergence> divergence;
+    // A doctor's run (`tool=doctor`) replays through the doctor's code; its report is not in the
+    // trace, so only its status and its silence on standard error are compared.
+    const trace::Field* tool = start.field("tool");
+    const bool doctorRun = tool != nullptr && tool->value == "doctor";
     try {
-        replayed.status = tessary::runTool(static_cast<int>(arguments.size()), argv.data());
+        replayed.status = doctorRun ? doctor::runDoctor(static_cast<int>(arguments.size()), argv.data())
+                                    : tessary::runTool(static_cast<int>(arguments.size()), argv.data());
     } catch (const replay::Diverged& diverged) {
         divergence = diverged.divergence;
     }
@@ -127,7 +133,8 @@ bool replayRun(const RecordedRun& run, bool quiet, bool showText, page::Replayed
         divergence = replay::Divergence{replay::next().number, replay::eventText(replay::next()),
                                         "end status=" + std::to_string(replayed.status)};
     }
-    const Outcome recorded = recordedOutcome(run, arguments);
+    Outcome recorded = recordedOutcome(run, arguments);
+    if (doctorRun) recorded.out = replayed.out;
     const bool same = !divergence && replayed.status == recorded.status && replayed.out == recorded.out &&
                       replayed.err == recorded.err;
     std::string line = "run " + std::to_string(run.pid) + ": ";
@@ -140,7 +147,8 @@ bool replayRun(const RecordedRun& run, bool quiet, bool showText, page::Replayed
     } else {
         std::size_t bytes = 0;
         for (const std::string& text : replay::written()) bytes += text.size();
-        line += "as recorded: " + std::to_string(run.lines.size() - 2) + " events, " + describe(replayed);
+        line += std::string(doctorRun ? "tessary-doctor " : "") + "as recorded: " + std::to_string(run.lines.size() - 2) +
+                " events, " + describe(doctorRun ? Outcome{replayed.status, {}, replayed.err} : replayed);
         if (!replay::written().empty()) line += ", wrote " + std::to_string(bytes) + " bytes";
     }
     verdict.replayed = true;
@@ -178,6 +186,10 @@ int main(int argc, char** argv) {
     bool showText = false;
     std::string path;
     std::string pagePath;
+    if (argc == 2 && std::string_view(argv[1]) == "--help") {
+        std::cout << kUsage << "\nReplays each run of a trace through the run's own code; see tessary-replay(1).\n";
+        return 0;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--quiet") {

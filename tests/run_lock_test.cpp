@@ -22,6 +22,7 @@ namespace {
 using platform::lock_internal::holdLockAt;
 using platform::lock_internal::lockPath;
 using platform::lock_internal::temporaryDirectory;
+using platform::lock_internal::testLockAt;
 
 // A child that takes the lock, reports the answer as one byte on a pipe and then waits to be
 // killed, holding whatever it got.
@@ -157,6 +158,79 @@ TEST(RunLock, AFileThatCannotBeHadSafelyIsSkipped) {
     EXPECT_EQ(answerOf(holder, 10000), '0');
     endHolder(holder);
     EXPECT_EQ(listDirectory(directory), std::vector<std::string>{"tessary.lock"});
+}
+
+// tessary-doctor's test of the lock: what a run would meet, found without creating the file and
+// with nothing held afterwards; a holder named by its process id where the system says (Linux).
+TEST(RunLock, ATestSeesTheHolderAndTakesNothing) {
+    const std::string directory = scratchDirectory();
+    const std::string path = lockPath(directory, geteuid());
+    const platform::LockTest missing = testLockAt(path, geteuid());
+    EXPECT_EQ(missing.state, platform::LockState::free);
+    EXPECT_EQ(missing.path, path);
+    EXPECT_EQ(listDirectory(directory), std::vector<std::string>{}) << "the test made the lock file";
+
+    const Holder holder = startHolder(path, geteuid());
+    ASSERT_EQ(answerOf(holder, 10000), '1');
+    const platform::LockTest held = testLockAt(path, geteuid());
+    EXPECT_EQ(held.state, platform::LockState::held);
+#ifdef __linux__
+    EXPECT_EQ(held.holder, holder.pid);
+#endif
+    // A second run waiting for the lock is no holder.
+    const Holder waiting = startHolder(path, geteuid());
+    EXPECT_EQ(answerOf(waiting, 200), std::nullopt);
+    EXPECT_EQ(testLockAt(path, geteuid()).holder, held.holder);
+    endHolder(waiting);
+    endHolder(holder);
+
+    EXPECT_EQ(testLockAt(path, geteuid()).state, platform::LockState::free);
+    EXPECT_FALSE(lockedByOther(path)) << "the test left the lock held";
+}
+
+TEST(RunLock, ATestCallsUnusableWhatARunWouldSkip) {
+    struct Case {
+        const char* what;
+        std::function<std::string(const std::string&)> plant;
+        uid_t owner;
+        std::string reason;
+    };
+    const uid_t me = geteuid();
+    const auto file = [](mode_t mode) {
+        return [mode](const std::string& directory) {
+            const std::string path = directory + "/tessary.lock";
+            close(open(path.c_str(), O_WRONLY | O_CREAT, 0600));
+            return chmod(path.c_str(), mode) == 0 ? path : std::string();
+        };
+    };
+    const Case cases[] = {
+        {"a symbolic link",
+         [](const std::string& directory) {
+             const std::string link = directory + "/tessary.lock";
+             return symlink((directory + "/missing").c_str(), link.c_str()) == 0 ? link : std::string();
+         },
+         me, "it is a symbolic link"},
+        {"a directory", [](const std::string& directory) { return directory; }, me, "it is not a regular file"},
+        {"a FIFO",
+         [](const std::string& directory) {
+             const std::string fifo = directory + "/tessary.lock";
+             return mkfifo(fifo.c_str(), 0600) == 0 ? fifo : std::string();
+         },
+         me, "it is not a regular file"},
+        {"a file of another user", file(0600), me + 1, "it belongs to user " + std::to_string(me)},
+        {"a file that others may read", file(0644), me, "others may open it (mode 0644)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = c.plant(scratchDirectory());
+        ASSERT_FALSE(path.empty());
+        const platform::LockTest test = testLockAt(path, c.owner);
+        EXPECT_EQ(test.state, platform::LockState::unusable);
+        EXPECT_EQ(test.reason, c.reason);
+    }
+    const platform::LockTest nowhere = testLockAt(scratchDirectory() + "/no/tessary.lock", me);
+    EXPECT_EQ(nowhere.state, platform::LockState::unusable);
+    EXPECT_TRUE(nowhere.reason.starts_with("it cannot be made in ")) << nowhere.reason;
 }
 
 TEST(RunLock, OneFilePerUserInTheTemporaryDirectory) {

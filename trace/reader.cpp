@@ -247,6 +247,8 @@ std::optional<std::string> checkFields(const RecordedLine& line) {
     const std::string& event = line.event;
     if (event == "start") {
         c.count("version");
+        // Since version 4: a run of tessary-doctor.
+        if (c.has("tool")) c.word("tool", {"doctor"});
         const auto* argc = c.take("argc", false);
         if (argc != nullptr && !integerOf(*argc)) c.bad("argc", "a decimal integer");
         std::int64_t args = 0;
@@ -317,6 +319,28 @@ std::optional<std::string> checkFields(const RecordedLine& line) {
         c.count("bytes");
         c.text("text");
         if (c.word("outcome", {"ok", "error"}) == "error") c.text("error");
+        c.took();
+    } else if (event == "post-access") {
+        c.yesNo("allowed");
+        c.took();
+    } else if (event == "frontmost" || event == "own-pid") {
+        c.integer("pid");
+        c.took();
+    } else if (event == "process") {
+        c.integer("pid");
+        if (c.word("found", {"yes", "no"}) == "yes") {
+            c.integer("parent");
+            c.text("path");
+        }
+        c.took();
+    } else if (event == "lock-test") {
+        c.text("path");
+        c.word("state", {"free", "held", "unusable", "unknown"});
+        c.integer("holder");
+        c.text("reason");
+        c.took();
+    } else if (event == "clock") {
+        c.integer("us");
         c.took();
     } else if (event == "end") {
         c.word("status", {"0", "1"});

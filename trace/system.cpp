@@ -166,4 +166,71 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
     return error;
 }
 
+bool mayPostEvents() {
+    const Clock::time_point at = Clock::now();
+    const bool allowed = platform::mayPostEvents();
+    begin("post-access", at);
+    yesNo("allowed", allowed);
+    end(at);
+    return allowed;
+}
+
+std::int64_t frontmostProcess() {
+    const Clock::time_point at = Clock::now();
+    const std::int64_t pid = platform::frontmostProcess();
+    begin("frontmost", at);
+    appendInteger(field("pid"), pid);
+    end(at);
+    return pid;
+}
+
+std::int64_t ownProcessId() {
+    const Clock::time_point at = Clock::now();
+    const std::int64_t pid = platform::ownProcessId();
+    begin("own-pid", at);
+    appendInteger(field("pid"), pid);
+    end(at);
+    return pid;
+}
+
+std::optional<platform::ProcessEntry> processEntry(std::int64_t processId) {
+    const Clock::time_point at = Clock::now();
+    std::optional<platform::ProcessEntry> entry = platform::processEntry(processId);
+    begin("process", at);
+    appendInteger(field("pid"), processId);
+    yesNo("found", entry.has_value());
+    if (entry) {
+        appendInteger(field("parent"), entry->parentId);
+        appendQuoted(field("path"), entry->path);
+    }
+    end(at);
+    return entry;
+}
+
+platform::LockTest testRunLock() {
+    const Clock::time_point at = Clock::now();
+    platform::LockTest test = platform::testRunLock();
+    begin("lock-test", at);
+    appendQuoted(field("path"), test.path);
+    switch (test.state) {
+        case platform::LockState::free: field("state").append("free"); break;
+        case platform::LockState::held: field("state").append("held"); break;
+        case platform::LockState::unusable: field("state").append("unusable"); break;
+        case platform::LockState::unknown: field("state").append("unknown"); break;
+    }
+    appendInteger(field("holder"), test.holder);
+    appendQuoted(field("reason"), test.reason);
+    end(at);
+    return test;
+}
+
+std::int64_t monotonicMicroseconds() {
+    const Clock::time_point at = Clock::now();
+    const std::int64_t now = platform::monotonicMicroseconds();
+    begin("clock", at);
+    appendInteger(field("us"), now);
+    end(at);
+    return now;
+}
+
 }  // namespace trace

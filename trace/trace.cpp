@@ -119,7 +119,7 @@ int openTraceFile(const char* path) {
 }  // namespace
 
 
-void start(int argc, const char* const* argv) {
+void start(int argc, const char* const* argv, std::string_view tool) {
     closeFile();
     const char* path = std::getenv("TESSARY_TRACE");
     if (path == nullptr || path[0] != '/') return;
@@ -131,6 +131,7 @@ void start(int argc, const char* const* argv) {
     enabled = true;
     begin("start", s.start);
     field("version").append(kVersionText);
+    if (!tool.empty()) field("tool").append(tool);
     appendInteger(field("argc"), argc);
     for (int i = 0; i < argc; ++i) appendQuoted(field("arg"), argv[i] == nullptr ? "" : argv[i]);
     write();

@@ -23,8 +23,10 @@ namespace trace {
 // of an older trace would read it differently: an event, a field or a value written otherwise.
 // 2: the `boolean` answer kind, and the written text in the `write` line.
 // 3: the activation's answer (`allowed=` of the `activate` line).
-inline constexpr int kVersion = 3;
-inline constexpr const char* kVersionText = "3";
+// 4: tessary-doctor's runs (`tool=doctor` in `start`) and its questions: `post-access`,
+//    `frontmost`, `own-pid`, `process`, `lock-test`, `clock`.
+inline constexpr int kVersion = 4;
+inline constexpr const char* kVersionText = "4";
 // The oldest version a replay still reads: its `activate` lines carry no answer, which a replay
 // serves as unknown.
 inline constexpr int kOldestReadVersion = 2;
@@ -35,7 +37,9 @@ extern bool enabled;
 // Opens the trace file named by TESSARY_TRACE, if any, and writes the run's arguments. Unset,
 // empty or relative, or a file that cannot be opened or is no regular file: no trace, and the
 // run is not told.
-void start(int argc, const char* const* argv);
+// `tool`, when not empty, names the program that is not tessary itself (`tool=doctor`), so that
+// a replay runs that program's code.
+void start(int argc, const char* const* argv, std::string_view tool = {});
 
 // Keeps the failure line, as written to standard error, for the end of the trace.
 void noteFailure(std::string_view line);
@@ -59,5 +63,11 @@ std::optional<platform::Event> createKeyboardEvent(std::uint16_t virtualKey, boo
 void postEvent(const platform::Event& event);
 void sleepMicroseconds(std::uint32_t microseconds);
 std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view text);
+bool mayPostEvents();
+std::int64_t frontmostProcess();
+std::int64_t ownProcessId();
+std::optional<platform::ProcessEntry> processEntry(std::int64_t processId);
+platform::LockTest testRunLock();
+std::int64_t monotonicMicroseconds();
 
 }  // namespace trace

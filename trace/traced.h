@@ -88,4 +88,34 @@ inline std::optional<std::string> writeFileAtomically(const std::string& path, s
     return platform::writeFileAtomically(path, text);
 }
 
+inline bool mayPostEvents() {
+    if (trace::enabled) [[unlikely]] return trace::mayPostEvents();
+    return platform::mayPostEvents();
+}
+
+inline std::int64_t frontmostProcess() {
+    if (trace::enabled) [[unlikely]] return trace::frontmostProcess();
+    return platform::frontmostProcess();
+}
+
+inline std::int64_t ownProcessId() {
+    if (trace::enabled) [[unlikely]] return trace::ownProcessId();
+    return platform::ownProcessId();
+}
+
+inline std::optional<platform::ProcessEntry> processEntry(std::int64_t processId) {
+    if (trace::enabled) [[unlikely]] return trace::processEntry(processId);
+    return platform::processEntry(processId);
+}
+
+inline platform::LockTest testRunLock() {
+    if (trace::enabled) [[unlikely]] return trace::testRunLock();
+    return platform::testRunLock();
+}
+
+inline std::int64_t monotonicMicroseconds() {
+    if (trace::enabled) [[unlikely]] return trace::monotonicMicroseconds();
+    return platform::monotonicMicroseconds();
+}
+
 }  // namespace traced

@@ -778,4 +778,37 @@ void sleepMicroseconds(std::uint32_t microseconds) {
     s.clock += microseconds;
 }
 
+bool mayPostEvents() {
+    fake::note("post-access");
+    return fake::state().desktop.mayPostEvents;
+}
+
+std::int64_t frontmostProcess() {
+    fake::note("frontmost");
+    return fake::state().frontmost;
+}
+
+std::int64_t ownProcessId() {
+    fake::note("own-pid");
+    return fake::state().desktop.ownProcessId;
+}
+
+std::optional<ProcessEntry> processEntry(std::int64_t processId) {
+    fake::note("process " + std::to_string(processId));
+    for (const auto& [id, entry] : fake::state().desktop.processes) {
+        if (id == processId) return entry;
+    }
+    return std::nullopt;
+}
+
+LockTest testRunLock() {
+    fake::note("lock-test");
+    return fake::state().desktop.lock;
+}
+
+std::int64_t monotonicMicroseconds() {
+    fake::note("clock");
+    return fake::state().clock;
+}
+
 }  // namespace platform

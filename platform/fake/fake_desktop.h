@@ -9,7 +9,7 @@
 // every request, action, activation, event created, posted and released, element released and
 // sleep as a text line. A look at a screen point ("look x,y")
 // counts as a request; taking the run lock is recorded ("lock") and always succeeds, with no
-// file involved.
+// file involved; a test of the lock is recorded apart ("lock-test").
 //
 // Time is virtual: sleeping advances the clock and returns at once.
 #pragma once
@@ -146,6 +146,16 @@ struct Desktop {
     // The label of the row selected before the run, or "". A row's "AXSelected" answers whether
     // it is the selected one, unless the row gives the attribute itself.
     std::string selected;
+
+    // What tessary-doctor asks besides the applications, each recorded as a line: "post-access",
+    // "frontmost", "own-pid", "process <pid>", "lock-test" (a test, never "lock"), "clock".
+    // Whether this process may post input events.
+    bool mayPostEvents = true;
+    // The process id of this process, and the process table: each process's parent and path.
+    std::int64_t ownProcessId = 900;
+    std::vector<std::pair<std::int64_t, platform::ProcessEntry>> processes;
+    // What a test of the run lock finds.
+    platform::LockTest lock{platform::LockState::free, -1, "/tmp/tessary-fake.lock", ""};
 };
 
 // Replaces the whole desktop and clears the record, the clock and every counter.

@@ -256,4 +256,46 @@ Activation activate(const Application& application) {
     return Activation::unknown;
 }
 
+// XTEST on an open display is what posting needs here; no permission stands in front of it.
+bool mayPostEvents() { return xDisplay() != nullptr; }
+
+// The window that has the input: the window manager's _NET_ACTIVE_WINDOW where one runs, else
+// the X input focus, climbing from it to the first window with a _NET_WM_PID (a toolkit may give
+// the focus to a child of its top-level window).
+std::int64_t frontmostProcess() {
+    Display* display = xDisplay();
+    if (display == nullptr) return -1;
+    const linux_desktop::DisplayDeadline deadline(display);
+    const Window root = DefaultRootWindow(display);
+    Window window = None;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char* raw = nullptr;
+    const Atom active = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    if (XGetWindowProperty(display, root, active, 0, 1, False, XA_WINDOW, &type, &format, &count, &remaining, &raw) ==
+        Success) {
+        const Owned<unsigned char, xFree> data{raw};
+        if (data && format == 32 && count == 1) window = static_cast<Window>(*reinterpret_cast<const unsigned long*>(data.get()));
+    }
+    if (window == None) {
+        int revert = 0;
+        XGetInputFocus(display, &window, &revert);
+    }
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    constexpr int kLevels = 8;
+    for (int level = 0; level < kLevels && window != None && window != PointerRoot && window != root; ++level) {
+        if (const std::int64_t pid = windowProcess(display, window, pidAtom); pid > 0) return pid;
+        Window rootReturn = None;
+        Window parent = None;
+        Window* children = nullptr;
+        unsigned int childCount = 0;
+        if (XQueryTree(display, window, &rootReturn, &parent, &children, &childCount) == 0) return -1;
+        const Owned<Window, xFree> owned{children};
+        window = parent;
+    }
+    return -1;
+}
+
 }  // namespace platform

@@ -24,4 +24,9 @@ Activation activate(const Application& application) {
     return allowed ? Activation::allowed : Activation::refused;
 }
 
+std::int64_t frontmostProcess() {
+    const Application frontmost = macos::frontmostApplication();
+    return frontmost ? processIdentifier(frontmost) : -1;
+}
+
 }  // namespace platform

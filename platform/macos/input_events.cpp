@@ -39,4 +39,7 @@ void postEvent(const Event& event) {
     CGEventPost(kCGHIDEventTap, static_cast<CGEventRef>(event.get()));
 }
 
+// The same permission that posting needs, asked without a prompt.
+bool mayPostEvents() { return CGPreflightPostEventAccess(); }
+
 }  // namespace platform

@@ -4,6 +4,7 @@ set(tessary_macos_sources
   activation.cpp
   cf_string.cpp
   input_events.cpp
+  process_table.cpp
   running_application.mm
   screen_owner.cpp
   thread_sleep.cpp

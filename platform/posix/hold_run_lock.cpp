@@ -14,4 +14,10 @@ bool holdRunLock() {
     return lock_internal::holdLockAt(lock_internal::lockPath(directory, user), user);
 }
 
+LockTest testRunLock() {
+    const uid_t user = geteuid();
+    const std::string directory = lock_internal::temporaryDirectory(std::getenv("TMPDIR"));
+    return lock_internal::testLockAt(lock_internal::lockPath(directory, user), user);
+}
+
 }  // namespace platform

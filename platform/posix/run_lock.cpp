@@ -12,10 +12,17 @@
 #include "platform/posix/run_lock_internal.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/sysmacros.h>
+#endif
 
 namespace platform::lock_internal {
 
@@ -53,6 +60,96 @@ bool holdLockAt(const std::string& path, uid_t owner) {
     }
     // The descriptor stays open until the process ends: that is the lock.
     return true;
+}
+
+namespace {
+
+LockTest unusable(const std::string& path, std::string reason) {
+    return {LockState::unusable, -1, path, std::move(reason)};
+}
+
+std::string octal(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+#ifdef __linux__
+// The kernel's table of file locks: a line per lock, "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0
+// EOF", where the numbers are the taker's process id, the device (hexadecimal major:minor) and
+// the inode. Lines with "->" are processes waiting for a lock, not holding it.
+LockTest holderOf(const std::string& path, const struct stat& status) {
+    std::ifstream table("/proc/locks");
+    if (!table) return {LockState::unknown, -1, path, "/proc/locks cannot be read"};
+    for (std::string line; std::getline(table, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, advisory, mode, device, pid;
+        fields >> number >> kind;
+        if (kind == "->") continue;
+        fields >> advisory >> mode >> pid >> device;
+        unsigned deviceMajor = 0;
+        unsigned deviceMinor = 0;
+        unsigned long long inode = 0;
+        if (kind != "FLOCK" || std::sscanf(device.c_str(), "%x:%x:%llu", &deviceMajor, &deviceMinor, &inode) != 3) continue;
+        if (deviceMajor != major(status.st_dev) || deviceMinor != minor(status.st_dev) || inode != status.st_ino) continue;
+        char* end = nullptr;
+        const long long holder = std::strtoll(pid.c_str(), &end, 10);
+        return {LockState::held, end != pid.c_str() && holder > 0 ? holder : -1, path, ""};
+    }
+    return {LockState::free, -1, path, ""};
+}
+#else
+// F_GETLK asks for the lock that would block an exclusive lock of the whole file. On BSD kernels
+// a flock and a record lock share the file's one list, so it sees a flock too, with the process
+// id -1: a flock belongs to an open file, not to a process.
+LockTest holderOf(int descriptor, const std::string& path) {
+    struct flock query {};
+    query.l_type = F_WRLCK;
+    query.l_whence = SEEK_SET;
+    if (fcntl(descriptor, F_GETLK, &query) != 0) {
+        return {LockState::unknown, -1, path, std::string("F_GETLK: ") + std::strerror(errno)};
+    }
+    if (query.l_type == F_UNLCK) return {LockState::free, -1, path, ""};
+    return {LockState::held, query.l_pid > 0 ? query.l_pid : -1, path, ""};
+}
+#endif
+
+}  // namespace
+
+LockTest testLockAt(const std::string& path, uid_t owner) {
+    // Without O_CREAT: the test makes no file. O_NONBLOCK: a FIFO planted there does not hold
+    // up the open.
+    const int descriptor = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (descriptor < 0) {
+        const int error = errno;
+        if (error == ELOOP) return unusable(path, "it is a symbolic link");
+        if (error != ENOENT) return unusable(path, std::strerror(error));
+        const std::size_t slash = path.rfind('/');
+        const std::string directory = slash == 0 ? "/" : path.substr(0, slash);
+        if (faccessat(AT_FDCWD, directory.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+            return unusable(path, "it cannot be made in " + directory + ": " + std::strerror(errno));
+        }
+        return {LockState::free, -1, path, "not made yet"};
+    }
+    struct stat status {};
+    LockTest test;
+    if (fstat(descriptor, &status) != 0) {
+        test = unusable(path, std::strerror(errno));
+    } else if (!S_ISREG(status.st_mode)) {
+        test = unusable(path, "it is not a regular file");
+    } else if (status.st_uid != owner) {
+        test = unusable(path, "it belongs to user " + std::to_string(status.st_uid));
+    } else if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        test = unusable(path, "others may open it (mode " + octal(status.st_mode) + ")");
+    } else {
+#ifdef __linux__
+        test = holderOf(path, status);
+#else
+        test = holderOf(descriptor, path);
+#endif
+    }
+    close(descriptor);
+    return test;
 }
 
 }  // namespace platform::lock_internal

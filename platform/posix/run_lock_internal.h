@@ -6,6 +6,8 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/platform.h"
+
 namespace platform::lock_internal {
 
 // TMPDIR when it names an absolute directory, else "/tmp".
@@ -20,5 +22,12 @@ std::string lockPath(std::string_view directory, uid_t user);
 // the file is never deleted. False, with nothing held, when the file is not a regular file
 // owned by `owner`, or when opening or locking it fails.
 bool holdLockAt(const std::string& path, uid_t owner);
+
+// What `holdLockAt` would meet at `path` now, found without taking the lock and without creating
+// the file: free (also when the file is not there yet and its directory lets a run make it),
+// held (with the holder where the system says: /proc/locks on Linux, F_GETLK elsewhere, which
+// sees a flock and names no process for it), unusable (a link, not a regular file, not `owner`'s
+// alone, or no way to make it), or unknown (the system does not say).
+LockTest testLockAt(const std::string& path, uid_t owner);
 
 }  // namespace platform::lock_internal

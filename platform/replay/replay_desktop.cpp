@@ -301,4 +301,39 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
     return replay::valueOf(line, "error");
 }
 
+bool mayPostEvents() { return replay::yesIn(take("post-access", {}), "allowed"); }
+
+std::int64_t frontmostProcess() { return replay::integerIn(take("frontmost", {}), "pid"); }
+
+std::int64_t ownProcessId() { return replay::integerIn(take("own-pid", {}), "pid"); }
+
+std::optional<ProcessEntry> processEntry(std::int64_t processId) {
+    const auto& line = take("process pid=" + replay::number(processId), {"pid"});
+    if (!replay::yesIn(line, "found")) return std::nullopt;
+    return ProcessEntry{replay::integerIn(line, "parent"), replay::valueOf(line, "path")};
+}
+
+LockTest testRunLock() {
+    const auto& line = take("lock-test", {});
+    LockTest test;
+    test.path = replay::valueOf(line, "path");
+    const std::string& state = replay::valueOf(line, "state");
+    if (state == "free") {
+        test.state = LockState::free;
+    } else if (state == "held") {
+        test.state = LockState::held;
+    } else if (state == "unusable") {
+        test.state = LockState::unusable;
+    } else if (state == "unknown") {
+        test.state = LockState::unknown;
+    } else {
+        replay::unreadable(line, "a known lock state");
+    }
+    test.holder = replay::integerIn(line, "holder");
+    test.reason = replay::valueOf(line, "reason");
+    return test;
+}
+
+std::int64_t monotonicMicroseconds() { return replay::integerIn(take("clock", {}), "us"); }
+
 }  // namespace platform

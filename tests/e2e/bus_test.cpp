@@ -243,6 +243,40 @@ TEST_F(Bus, StoppedPeersEndTheRunInBoundedTimeWithTheMessageOfTheirStage) {
     EXPECT_EQ(resumed.process.standardError, "");
 }
 
+// tessary-doctor against the same stopped peers: every line printed, nothing on standard error,
+// within a bound of a few request time-outs (each stopped peer is asked a few times at most).
+TEST_F(Bus, StoppedPeersEndTheDoctorInBoundedTime) {
+    auto started = standin::start({});
+    ASSERT_TRUE(started) << "the stand-in did not become ready";
+    standIn = *started;
+    struct Case {
+        const char* name;
+        pid_t pid;
+        const char* failing;  // the line that fails first
+    };
+    const Case cases[] = {
+        {"CorelDRAW stopped", standIn.pid, "fail        running: CorelDRAW is not running"},
+        {"registry stopped", processOfName(kRegistryBusName), "fail        permission: accessibility not allowed"},
+        {"accessibility bus daemon stopped", busDaemonProcess(), "fail        permission: accessibility not allowed"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_GT(c.pid, 0) << c.name;
+        standin::ProcessResult run;
+        std::chrono::milliseconds took{};
+        {
+            const stall::Stopped stopped(c.pid);
+            took = stall::timed(std::string("doctor, ") + c.name, [&] {
+                run = standin::runProcess({TESSARY_DOCTOR_BINARY}, {"TMPDIR=" + directory});
+            });
+        }
+        EXPECT_EQ(run.exitStatus, 1) << c.name;
+        EXPECT_EQ(run.standardError, "") << c.name;
+        EXPECT_NE(run.standardOutput.find(c.failing), std::string::npos) << c.name << "\n" << run.standardOutput;
+        EXPECT_NE(run.standardOutput.find("lock: "), std::string::npos) << "the last line printed";
+        EXPECT_LT(took, 4 * kRequestTimeout) << c.name;
+    }
+}
+
 // ---- A stopped X server ---------------------------------------------------------------------
 
 TEST_F(Bus, StoppedXServerEndsTheRunAfterOneRequestTimeOutWithoutADisplay) {

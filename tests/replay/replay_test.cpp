@@ -475,7 +475,9 @@ TEST(Replay, AFileItCannotUseIsOneLineNamingTheTraceLine) {
     std::vector<std::string> oldVersion = lines;
     oldVersion[0].replace(oldVersion[0].find("version=2"), 9, "version=1");
     std::vector<std::string> newerVersion = lines;
-    newerVersion[0].replace(newerVersion[0].find("version=2"), 9, "version=4");
+    newerVersion[0].replace(newerVersion[0].find("version=2"), 9, "version=5");
+    std::vector<std::string> otherTool = lines;
+    otherTool[0].replace(otherTool[0].find("version=2"), 9, "version=4 tool=helper");
     std::vector<std::string> broken = lines;
     broken[2] = broken[2] + " key=\"unclosed";
     std::vector<std::string> cut(lines.begin(), lines.end() - 1);
@@ -485,9 +487,11 @@ TEST(Replay, AFileItCannotUseIsOneLineNamingTheTraceLine) {
         {"the last line without its line break", joined(lines).substr(0, joined(lines).size() - 1),
          "tessary-replay: trace line " + std::to_string(lines.size()) + ": it has no line break (a run cut short?)\n"},
         {"a version it does not know", joined(oldVersion),
-         "tessary-replay: trace line 1: format version 1, this replay reads versions 2 to 3\n"},
+         "tessary-replay: trace line 1: format version 1, this replay reads versions 2 to 4\n"},
         {"a version after its own", joined(newerVersion),
-         "tessary-replay: trace line 1: format version 4, this replay reads versions 2 to 3\n"},
+         "tessary-replay: trace line 1: format version 5, this replay reads versions 2 to 4\n"},
+        {"a run of a tool it does not know", joined(otherTool),
+         "tessary-replay: trace line 1: tool= is not a known word\n"},
         {"a run without its end", joined(cut),
          "tessary-replay: trace line " + std::to_string(lines.size() - 1) + ": run " +
              lines[0].substr(lines[0].find(' ') + 1, lines[0].find(' ', lines[0].find(' ') + 1) - lines[0].find(' ') - 1) +
@@ -518,3 +522,16 @@ TEST(Replay, TextAndQuiet) {
 }
 
 }  // namespace
+
+// --help alone prints the usage on standard output with status 0; with anything else it is a
+// usage error, as before.
+TEST(ReplayUsage, HelpOnStandardOutput) {
+    const Replayed help = replay({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("usage: tessary-replay [--quiet] [--text] [--html <page>] <trace-file>\n")) << help.out;
+    EXPECT_EQ(help.err, "");
+    const Replayed mixed = replay({"--help", kFixtures + "/not-running.trace"});
+    EXPECT_EQ(mixed.status, 2);
+    EXPECT_EQ(mixed.out, "");
+    EXPECT_EQ(mixed.err, "tessary-replay: usage: tessary-replay [--quiet] [--text] [--html <page>] <trace-file>\n");
+}

@@ -278,6 +278,40 @@ TEST_F(MacosPlatform, ActivatesFromTheFrontmostApplicationWhenAnotherIsInFront) 
     }
 }
 
+// What tessary-doctor asks: whether posting is allowed (the event-posting half of the trust, on
+// its own, nothing asked of the user) and which process is in front (NSWorkspace, -1 for none).
+TEST_F(MacosPlatform, AnswersTheDoctorsQuestionsWithOneCallEach) {
+    for (const bool may : {true, false}) {
+        fake_apple::reset();
+        fake_apple::setMayPostEvents(may);
+        EXPECT_EQ(platform::mayPostEvents(), may);
+        EXPECT_EQ(fake_apple::calls(), std::vector<std::string>{"may post events"});
+    }
+    const std::pair<std::optional<pid_t>, std::int64_t> fronts[] = {{777, 777}, {std::nullopt, -1}};
+    for (const auto& [front, pid] : fronts) {
+        fake_apple::reset();
+        fake_apple::setFrontmost(front);
+        EXPECT_EQ(platform::frontmostProcess(), pid);
+        EXPECT_EQ(fake_apple::calls(), std::vector<std::string>{"frontmost application"});
+        EXPECT_EQ(fake_apple::liveObjects(), 0u) << "the frontmost application left retained";
+        EXPECT_EQ(fake_apple::faults(), std::vector<std::string>{});
+    }
+}
+
+// The process table through /bin/ps, run here against this machine's ps (Debian procps), which
+// takes the same options: this process's parent as the system has it, and nothing for a process
+// that does not exist.
+TEST_F(MacosPlatform, ReadsTheProcessTableThroughPs) {
+    const std::optional<platform::ProcessEntry> own = platform::processEntry(getpid());
+    ASSERT_TRUE(own.has_value());
+    EXPECT_EQ(own->parentId, getppid());
+    EXPECT_FALSE(own->path.empty());
+    EXPECT_EQ(own->path.find('\n'), std::string::npos);
+    EXPECT_EQ(platform::processEntry(0), std::nullopt);
+    EXPECT_EQ(platform::processEntry(4194304 + 17), std::nullopt) << "beyond any process id";
+    EXPECT_EQ(fake_apple::calls(), std::vector<std::string>{}) << "no framework is asked";
+}
+
 TEST_F(MacosPlatform, LooksAtTheDisplaysThenAtTheSystemWideHitTest) {
     const std::vector<std::string> kDisplaysOnly{"displays at -1280.75,310.25"};
     const std::vector<std::string> kHitTest{"displays at -1280.75,310.25", "create system-wide",

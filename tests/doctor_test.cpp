@@ -1,0 +1,451 @@
+// tessary-doctor over the fake desktop: each precondition broken alone fails its own line and no
+// other; the doctor changes nothing (no input, no activation, no press, no lock, no file but its
+// trace); and its trace replays with tessary-replay.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <functional>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "support/child_run.h"
+#include "support/desktops.h"
+#include "tessary-doctor/doctor.h"
+
+extern char** environ;
+
+namespace {
+
+using fake::node;
+using platform::Point;
+using platform::Size;
+
+constexpr std::int64_t kOwnPid = 900;
+constexpr std::int64_t kTerminalPid = 800;
+constexpr std::int64_t kOtherPid = 777;
+
+// A CorelDRAW ready for a run, in front, started from Terminal; a Safari that the cases may put
+// in the way.
+fake::Desktop readyDesktop() {
+    fake::Desktop desktop = corelDesktop("");
+    desktop.frontmost = kCorelPid;
+    desktop.ownProcessId = kOwnPid;
+    desktop.processes = {
+        {kOwnPid, {kTerminalPid, "/usr/local/bin/tessary-doctor"}},
+        {kTerminalPid, {1, "/System/Applications/Utilities/Terminal.app/Contents/MacOS/Terminal"}},
+        {kOtherPid, {1, "/Applications/Safari.app/Contents/MacOS/Safari"}},
+    };
+    desktop.lock = {platform::LockState::free, -1, "/tmp/tessary-501.lock", ""};
+    return desktop;
+}
+
+fake::Node rowAt(double y, fake::Attributes more = {}) {
+    fake::Attributes attributes{{"AXPosition", Point{50, y}}, {"AXSize", Size{200, 20}}};
+    for (auto& attribute : more) attributes.insert(attributes.begin(), std::move(attribute));
+    return node("row", "AXRow", std::move(attributes),
+                {node("name", "AXStaticText", {{"AXValue", std::string("RelayTransportProbe")}})});
+}
+
+fake::Desktop withInspectorRows(std::vector<fake::Node> rows) {
+    fake::Desktop desktop = readyDesktop();
+    desktop.applications.front().windows.clear();
+    desktop.applications.front().windows.push_back(inspectorWindow(std::move(rows)));
+    return desktop;
+}
+
+struct DoctorRun {
+    Outcome outcome;
+    std::vector<std::string> files;  // what the doctor's directory holds afterwards
+    std::string trace;               // the trace file's path
+};
+
+// Runs the doctor in a child over `desktop`, with its working and temporary directory a fresh
+// one and its trace there, then replays the trace with tessary-replay.
+DoctorRun runDoctor(fake::Desktop desktop, const std::function<void()>& prepare = {},
+                    std::vector<std::string> arguments = {}) {
+    DoctorRun run;
+    const std::string directory = scratchDirectory();
+    run.trace = directory + "/doctor.trace";
+    run.outcome = runInChild([&] {
+        fake::install(std::move(desktop));
+        if (chdir(directory.c_str()) != 0) return 99;
+        setenv("TMPDIR", directory.c_str(), 1);
+        setenv("TESSARY_TRACE", run.trace.c_str(), 1);
+        if (prepare) prepare();
+        std::vector<const char*> argv{"tessary-doctor"};
+        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+        argv.push_back(nullptr);
+        return doctor::runDoctor(static_cast<int>(argv.size() - 1), argv.data());
+    });
+    run.files = listDirectory(directory);
+    return run;
+}
+
+// tessary-replay's verdict on a trace: its exit status and what it printed.
+std::pair<int, std::string> replay(const std::string& trace, const std::string& page = "") {
+    const std::string report = scratchDirectory() + "/replay";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, report.c_str(), O_WRONLY | O_APPEND, 0600);
+    const char* copied = std::getenv("TESSARY_REPLAY_BINARY");
+    std::string binary = copied != nullptr && *copied != '\0' ? copied : TESSARY_REPLAY;
+    std::string path = trace;
+    std::string html = "--html";
+    std::string pagePath = page;
+    char* argv[] = {binary.data(), path.data(), nullptr, nullptr, nullptr};
+    if (!page.empty()) {
+        argv[1] = html.data();
+        argv[2] = pagePath.data();
+        argv[3] = path.data();
+    }
+    pid_t pid = -1;
+    int status = -1;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(report).value_or("")};
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+// Each printed line's check name and verdict: "ok", "fail" or "cannot tell".
+std::map<std::string, std::string> verdicts(const std::string& out) {
+    std::map<std::string, std::string> found;
+    for (const std::string& line : linesOf(out)) {
+        const std::string verdict = line.substr(0, 12);
+        const std::string name = line.substr(12, line.find(": ") - 12);
+        found[name] = verdict.substr(0, verdict.find_last_not_of(' ') + 1);
+    }
+    return found;
+}
+
+std::string lineNamed(const std::string& out, const std::string& name) {
+    for (const std::string& line : linesOf(out)) {
+        if (line.substr(12).starts_with(name + ": ")) return line;
+    }
+    return "";
+}
+
+const std::vector<std::string> kCorelDrawChecks = {"answering", "alert",     "inspector", "row-in-view",
+                                                   "row-point", "run-point", "in-front",  "rename"};
+
+TEST(Doctor, AReadyDesktopIsOkOnEveryLineInTheRunsOrder) {
+    const DoctorRun run = runDoctor(readyDesktop());
+    EXPECT_EQ(run.outcome.status, 0) << run.outcome.out;
+    EXPECT_EQ(run.outcome.err, "");
+    const std::string trace = run.trace;
+    EXPECT_EQ(linesOf(run.outcome.out),
+              (std::vector<std::string>{
+                  "ok          permission: accessibility allowed; the system decides for Terminal.app (pid 800)",
+                  "ok          input: posting events allowed",
+                  "ok          running: 1 instance; a run binds pid 4242",
+                  "ok          answering: first answer after 0.0 ms",
+                  "ok          alert: no alert open",
+                  "ok          inspector: found its window, its script list and the row of RelayTransportProbe",
+                  "ok          row-in-view: the row's click point 110,160, the list's view 50,120 240x300: inside",
+                  "ok          row-point: at the row's click point 110,160: CorelDRAW",
+                  "ok          run-point: at the Run point 66,486: CorelDRAW",
+                  "ok          in-front: CorelDRAW is in front",
+                  "ok          rename: no rename open in the row",
+                  "ok          lock: free (/tmp/tessary-501.lock)",
+                  "ok          trace: a run appends its trace to " + trace,
+              }));
+    EXPECT_EQ(run.outcome.liveElements, 0);
+}
+
+// Each precondition broken alone: its line fails (or, for what is information only, cannot
+// tell), the lines that cannot be asked without it cannot tell, and every other line is ok.
+TEST(Doctor, EachPreconditionBrokenAloneFailsExactlyItsOwnLine) {
+    struct Case {
+        const char* what;
+        std::function<fake::Desktop()> desktop;
+        std::function<void()> prepare;
+        std::map<std::string, std::string> notOk;  // name -> verdict; every other line is ok
+        std::string line;                          // the line of the broken precondition, whole
+    };
+    const auto alertOpen = [] {
+        fake::Desktop desktop = readyDesktop();
+        desktop.applications.front().windows.insert(desktop.applications.front().windows.begin(),
+                                                    alertWindow("alert", "TALVO_RELAY_BEGIN_7\nleft over"));
+        return desktop;
+    };
+    const Case cases[] = {
+        {"no accessibility permission",
+         [] { auto d = readyDesktop(); d.trusted = false; return d; }, {},
+         {{"permission", "fail"}},
+         "fail        permission: accessibility not allowed; the system decides for Terminal.app (pid 800) -- what to do: "
+         "allow Terminal.app in System Settings > Privacy & Security > Accessibility"},
+        {"no event posting",
+         [] { auto d = readyDesktop(); d.mayPostEvents = false; return d; }, {},
+         {{"input", "fail"}},
+         "fail        input: posting events not allowed -- what to do: allow Terminal.app in System Settings > Privacy & "
+         "Security > Accessibility"},
+        {"CorelDRAW not running",
+         [] { auto d = readyDesktop(); d.applications.clear(); return d; }, {},
+         {{"running", "fail"}, {"answering", "cannot tell"}, {"alert", "cannot tell"}, {"inspector", "cannot tell"},
+          {"row-in-view", "cannot tell"}, {"row-point", "cannot tell"}, {"run-point", "cannot tell"},
+          {"in-front", "cannot tell"}, {"rename", "cannot tell"}},
+         "fail        running: CorelDRAW is not running -- what to do: start CorelDRAW 2022"},
+        {"CorelDRAW not answering",
+         [] {
+             auto d = readyDesktop();
+             d.applications.front().attributes = {{"AXWindows", fake::Failing{platform::kCannotComplete, {}}}};
+             return d;
+         },
+         {},
+         {{"answering", "fail"}, {"alert", "cannot tell"}, {"inspector", "cannot tell"}, {"row-in-view", "cannot tell"},
+          {"row-point", "cannot tell"}, {"run-point", "cannot tell"}, {"in-front", "cannot tell"}, {"rename", "cannot tell"}},
+         "fail        answering: CorelDRAW did not answer its window list (code -25204) after 0.0 ms -- what to do: wait "
+         "until CorelDRAW is idle and close its dialogs, or restart it"},
+        {"an alert open", alertOpen, {},
+         {{"alert", "fail"}},
+         "fail        alert: an alert is open: \"警告\" \"TALVO_RELAY_BEGIN_7\\nleft over\" -- what to do: close the alert "
+         "in CorelDRAW (its OK button)"},
+        {"no relay script row",
+         [] {
+             std::vector<fake::Node> rows;
+             rows.push_back(scriptRow("row-other", "OtherScript", 130));
+             return withInspectorRows(std::move(rows));
+         },
+         {},
+         {{"inspector", "fail"}, {"row-in-view", "cannot tell"}, {"row-point", "cannot tell"}, {"run-point", "cannot tell"},
+          {"rename", "cannot tell"}},
+         "fail        inspector: RelayTransportProbe is not visible in the Scripts inspector -- what to do: open the "
+         "Scripts inspector in CorelDRAW and show RelayTransportProbe in its list"},
+        {"the row out of view",
+         [] {
+             std::vector<fake::Node> rows;
+             rows.push_back(rowAt(430));
+             return withInspectorRows(std::move(rows));
+         },
+         {},
+         {{"row-in-view", "fail"}},
+         "fail        row-in-view: the row's click point 110,440, the list's view 50,120 240x300: outside -- what to do: "
+         "scroll the Scripts inspector's list until RelayTransportProbe shows whole"},
+        {"the row's click point on the list's bottom edge",
+         [] {
+             std::vector<fake::Node> rows;
+             rows.push_back(rowAt(410));
+             return withInspectorRows(std::move(rows));
+         },
+         {},
+         {{"row-in-view", "fail"}},
+         "fail        row-in-view: the row's click point 110,420, the list's view 50,120 240x300: outside -- what to do: "
+         "scroll the Scripts inspector's list until RelayTransportProbe shows whole"},
+        {"the row's position unanswered",
+         [] {
+             std::vector<fake::Node> rows;
+             rows.push_back(rowAt(150, {{"AXPosition", fake::Failing{platform::kCannotComplete, {}}}}));
+             return withInspectorRows(std::move(rows));
+         },
+         {},
+         {{"row-in-view", "fail"}, {"row-point", "cannot tell"}, {"run-point", "cannot tell"}},
+         "fail        row-in-view: cannot locate the script row and Run button (a position or size has no answer) -- what "
+         "to do: wait until CorelDRAW is idle, or restart it"},
+        {"another window over the row",
+         [] { auto d = readyDesktop(); d.frontWindows = {{kOtherPid, {100, 150}, {50, 20}}}; return d; }, {},
+         {{"row-point", "fail"}},
+         "fail        row-point: at the row's click point 110,160: a window of Safari (pid 777) lies there -- what to do: "
+         "move the window of Safari (pid 777) off the Scripts inspector"},
+        {"another window over Run",
+         [] { auto d = readyDesktop(); d.frontWindows = {{kOtherPid, {60, 480}, {20, 20}}}; return d; }, {},
+         {{"run-point", "fail"}},
+         "fail        run-point: at the Run point 66,486: a window of Safari (pid 777) lies there -- what to do: move the "
+         "window of Safari (pid 777) off the Scripts inspector"},
+        {"the Run point off the display",
+         [] { auto d = readyDesktop(); d.display = {300, 480}; return d; }, {},
+         {{"run-point", "fail"}},
+         "fail        run-point: at the Run point 66,486: no window lies there -- what to do: move the Scripts inspector "
+         "onto the screen, whole"},
+        {"the looks cannot tell",
+         [] { auto d = readyDesktop(); d.ownerUnknown = true; return d; }, {},
+         {{"row-point", "cannot tell"}, {"run-point", "cannot tell"}},
+         "cannot tell row-point: at the row's click point 110,160: the platform cannot tell what lies there (a run clicks "
+         "all the same)"},
+        {"neither CorelDRAW nor the starting application in front",
+         [] { auto d = readyDesktop(); d.frontmost = kOtherPid; return d; }, {},
+         {{"in-front", "cannot tell"}},
+         "cannot tell in-front: CorelDRAW is not in front now, nor is the application that starts the run, Terminal.app "
+         "(pid 800) (in front: Safari (pid 777)): macOS may refuse to bring CorelDRAW to the front from the background"},
+        {"the lock unusable",
+         [] {
+             auto d = readyDesktop();
+             d.lock = {platform::LockState::unusable, -1, "/tmp/tessary-501.lock", "it is a symbolic link"};
+             return d;
+         },
+         {},
+         {{"lock", "fail"}},
+         "fail        lock: unusable: /tmp/tessary-501.lock: it is a symbolic link; a run would go on without it, "
+         "unserialized -- what to do: remove /tmp/tessary-501.lock (a run makes it again, for you alone)"},
+        {"the lock's state unknown",
+         [] {
+             auto d = readyDesktop();
+             d.lock = {platform::LockState::unknown, -1, "/tmp/tessary-501.lock", "/proc/locks cannot be read"};
+             return d;
+         },
+         {},
+         {{"lock", "cannot tell"}},
+         "cannot tell lock: the system does not say whether it is held (/tmp/tessary-501.lock: /proc/locks cannot be "
+         "read)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DoctorRun run = runDoctor(c.desktop(), c.prepare);
+        std::map<std::string, std::string> expected;
+        for (const std::string_view name : doctor::kCheckNames) expected[std::string(name)] = "ok";
+        for (const auto& [name, verdict] : c.notOk) expected[name] = verdict;
+        EXPECT_EQ(verdicts(run.outcome.out), expected) << run.outcome.out;
+        EXPECT_EQ(lineNamed(run.outcome.out, c.line.substr(12, c.line.find(": ") - 12)), c.line);
+        bool fails = false;
+        for (const auto& [name, verdict] : c.notOk) fails = fails || verdict == "fail";
+        EXPECT_EQ(run.outcome.status, fails ? 1 : 0);
+        EXPECT_EQ(run.outcome.err, "");
+        EXPECT_EQ(run.outcome.liveElements, 0);
+        const auto [replayStatus, replayed] = replay(run.trace);
+        EXPECT_EQ(replayStatus, 0) << replayed;
+    }
+}
+
+// What is information only keeps its line ok: a busy CorelDRAW, CorelDRAW behind the starting
+// application, two instances, a rename open, a lock held by a running run.
+TEST(Doctor, WhatARunGetsPastIsSaidOnAnOkLine) {
+    struct Case {
+        const char* what;
+        std::function<fake::Desktop()> desktop;
+        std::function<void()> prepare;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"a busy CorelDRAW", readyDesktop, [] { fake::beforeRequest(1, [] { platform::sleepMicroseconds(1500000); }); },
+         "ok          answering: first answer after 1500.0 ms: busy"},
+        {"the starting application in front",
+         [] { auto d = readyDesktop(); d.frontmost = kTerminalPid; return d; }, {},
+         "ok          in-front: CorelDRAW is not in front now; the application that starts the run, Terminal.app (pid 800), "
+         "is: a run brings CorelDRAW to the front"},
+        {"two instances",
+         [] {
+             auto d = readyDesktop();
+             d.applications.push_back({kCorelBundle, 4343, {}, {}});
+             return d;
+         },
+         {}, "ok          running: 2 instances; a run binds pid 4242"},
+        {"a rename open",
+         [] {
+             std::vector<fake::Node> rows;
+             rows.push_back(scriptRow("row", "RelayTransportProbe", 150, {node("rename", "AXTextField")}));
+             return withInspectorRows(std::move(rows));
+         },
+         {}, "ok          rename: a rename is open in the row: a run presses Escape first"},
+        {"the lock held",
+         [] {
+             auto d = readyDesktop();
+             d.lock = {platform::LockState::held, kOtherPid, "/tmp/tessary-501.lock", ""};
+             return d;
+         },
+         {},
+         "ok          lock: held by a running run (Safari (pid 777), /tmp/tessary-501.lock): a run started now waits for "
+         "it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const DoctorRun run = runDoctor(c.desktop(), c.prepare);
+        EXPECT_EQ(run.outcome.status, 0) << run.outcome.out;
+        const std::string name = c.line.substr(12, c.line.find(": ") - 12);
+        EXPECT_EQ(lineNamed(run.outcome.out, name), c.line);
+        for (const auto& [check, verdict] : verdicts(run.outcome.out)) EXPECT_EQ(verdict, "ok") << check;
+    }
+}
+
+// The doctor changes nothing: whatever it finds, the fake desktop records no event created or
+// posted, no activation, no press, no lock taken and no sleep, and the doctor's directory (its
+// working and temporary directory) holds its trace and nothing else.
+TEST(Doctor, ChangesNothing) {
+    const std::vector<std::function<fake::Desktop()>> desktops = {
+        readyDesktop,
+        [] {
+            fake::Desktop d = readyDesktop();
+            d.applications.front().windows.insert(d.applications.front().windows.begin(), alertWindow("alert", "hello"));
+            d.frontmost = kOtherPid;
+            return d;
+        },
+        [] {
+            std::vector<fake::Node> rows;
+            rows.push_back(scriptRow("row", "RelayTransportProbe", 430, {node("rename", "AXTextField")}));
+            fake::Desktop d = withInspectorRows(std::move(rows));
+            d.focus = "rename";
+            d.frontmost = 0;
+            d.lock = {platform::LockState::held, kOtherPid, "/tmp/tessary-501.lock", ""};
+            return d;
+        },
+    };
+    for (std::size_t i = 0; i < desktops.size(); ++i) {
+        SCOPED_TRACE("desktop " + std::to_string(i));
+        const DoctorRun run = runDoctor(desktops[i]());
+        EXPECT_EQ(recordOf(run.outcome, {"create", "post", "activate", "press", "lock", "sleep", "release"}),
+                  std::vector<std::string>{});
+        EXPECT_EQ(recordOf(run.outcome, {"lock-test"}), std::vector<std::string>{"lock-test"});
+        EXPECT_EQ(run.files, std::vector<std::string>{"doctor.trace"});
+        EXPECT_EQ(run.outcome.clock, 0) << "the doctor waited";
+        EXPECT_EQ(run.outcome.liveElements, 0);
+        const auto [replayStatus, replayed] = replay(run.trace);
+        EXPECT_EQ(replayStatus, 0) << replayed;
+        EXPECT_NE(replayed.find("tessary-doctor as recorded"), std::string::npos) << replayed;
+    }
+}
+
+// The trace replays through the doctor's own code: a trace whose answers were changed is left
+// where the doctor asks something else, and the replayed report follows the recorded answers.
+TEST(Doctor, ItsTraceReplaysAndLeavesAChangedRecordingWhereItDiverges) {
+    const DoctorRun run = runDoctor(readyDesktop());
+    const std::string trace = readFile(run.trace).value_or("");
+    ASSERT_NE(trace.find(" start version=4 tool=doctor argc=1 arg=\"tessary-doctor\"\n"), std::string::npos) << trace;
+    // The row's click point moved 300 points down: the replayed doctor looks elsewhere.
+    std::string changed = trace;
+    const std::string from = "kind=point value=50,150";
+    ASSERT_NE(changed.find(from), std::string::npos);
+    changed.replace(changed.find(from), from.size(), "kind=point value=50,450");
+    const std::string path = scratchDirectory() + "/changed.trace";
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << changed;
+    }
+    // Drawn as a page, with the replay's verdict on it.
+    const std::string page = scratchDirectory() + "/page.html";
+    const auto [drawn, drawnReport] = replay(run.trace, page);
+    EXPECT_EQ(drawn, 0) << drawnReport;
+    EXPECT_NE(readFile(page).value_or("").find("tessary-doctor as recorded"), std::string::npos);
+
+    const auto [status, report] = replay(path);
+    EXPECT_EQ(status, 1) << report;
+    EXPECT_NE(report.find("asked owner-at point=110,460"), std::string::npos) << report;
+}
+
+TEST(Doctor, UsageAndHelp) {
+    const DoctorRun help = runDoctor(readyDesktop(), {}, {"--help"});
+    EXPECT_EQ(help.outcome.status, 0);
+    EXPECT_TRUE(help.outcome.out.starts_with("usage: tessary-doctor [--help]\n")) << help.outcome.out;
+    EXPECT_EQ(help.outcome.err, "");
+    EXPECT_EQ(help.outcome.record, std::vector<std::string>{});
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{"42"}, {"--help", "x"}, {"--quiet"}, {""}}) {
+        const DoctorRun wrong = runDoctor(readyDesktop(), {}, arguments);
+        EXPECT_EQ(wrong.outcome.status, 2);
+        EXPECT_EQ(wrong.outcome.out, "");
+        EXPECT_EQ(wrong.outcome.err, "tessary-doctor: usage: tessary-doctor [--help]\n");
+        EXPECT_EQ(wrong.outcome.record, std::vector<std::string>{}) << "a usage error asks nothing";
+        EXPECT_EQ(wrong.files, std::vector<std::string>{}) << "a usage error writes no trace";
+    }
+}
+
+}  // namespace
