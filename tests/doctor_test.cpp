@@ -16,6 +16,7 @@
 
 #include "support/child_run.h"
 #include "support/desktops.h"
+#include "support/doctor_lines.h"
 #include "tessary-doctor/doctor.h"
 
 extern char** environ;
@@ -110,31 +111,6 @@ std::pair<int, std::string> replay(const std::string& trace, const std::string& 
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) == 0) waitpid(pid, &status, 0);
     posix_spawn_file_actions_destroy(&actions);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(report).value_or("")};
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
-}
-
-// Each printed line's check name and verdict: "ok", "fail" or "cannot tell".
-std::map<std::string, std::string> verdicts(const std::string& out) {
-    std::map<std::string, std::string> found;
-    for (const std::string& line : linesOf(out)) {
-        const std::string verdict = line.substr(0, 12);
-        const std::string name = line.substr(12, line.find(": ") - 12);
-        found[name] = verdict.substr(0, verdict.find_last_not_of(' ') + 1);
-    }
-    return found;
-}
-
-std::string lineNamed(const std::string& out, const std::string& name) {
-    for (const std::string& line : linesOf(out)) {
-        if (line.substr(12).starts_with(name + ": ")) return line;
-    }
-    return "";
 }
 
 const std::vector<std::string> kCorelDrawChecks = {"answering", "alert",     "inspector", "row-in-view",

@@ -5,6 +5,7 @@
 // word of a library, within a bound.
 #include "process.h"
 #include "stall.h"
+#include "support/doctor_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -24,30 +25,6 @@ using namespace std::chrono_literals;
 
 // Two request time-outs and slack for a loaded machine: the doctor waits for nothing else.
 constexpr auto kBound = 20s;
-
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
-}
-
-std::map<std::string, std::string> verdicts(const std::string& out) {
-    std::map<std::string, std::string> found;
-    for (const std::string& line : linesOf(out)) {
-        if (line.size() < 13) continue;
-        const std::string verdict = line.substr(0, 12);
-        found[line.substr(12, line.find(": ") - 12)] = verdict.substr(0, verdict.find_last_not_of(' ') + 1);
-    }
-    return found;
-}
-
-std::string lineNamed(const std::string& out, const std::string& name) {
-    for (const std::string& line : linesOf(out)) {
-        if (line.size() > 12 && line.substr(12).starts_with(name + ": ")) return line;
-    }
-    return "";
-}
 
 // The lines of a ready stand-in: every one ok but "in-front", which the private desktop (no
 // window manager, no application in front) cannot tell.
