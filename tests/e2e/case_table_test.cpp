@@ -30,19 +30,6 @@ cases::Table table() {
     return cases::parse(*text);
 }
 
-struct Rectangle {
-    double x = 0, y = 0, width = 0, height = 0;
-};
-
-// The stand-in's geometry file: "<name> x y width height" a line.
-std::map<std::string, Rectangle> geometry(const standin::StandIn& standIn) {
-    std::map<std::string, Rectangle> widgets;
-    std::istringstream lines(standin::readFile(standIn.geometryFile).value_or(""));
-    std::string name;
-    Rectangle r;
-    while (lines >> name >> r.x >> r.y >> r.width >> r.height) widgets[name] = r;
-    return widgets;
-}
 
 struct ToolRun {
     std::string id;
@@ -108,18 +95,18 @@ TEST_P(Cases, EndAsTheTableSays) {
     ASSERT_TRUE(started) << "the stand-in did not become ready";
     standIn = *started;
 
-    const auto widgets = geometry(standIn);
+    const auto widgets = standin::widgetFrames(standIn);
     if (c.scene == "row half above list") {
         // The row reports its whole frame, its middle above the list's view.
         ASSERT_TRUE(widgets.contains("row") && widgets.contains("list"));
-        const Rectangle& row = widgets.at("row");
-        const Rectangle& list = widgets.at("list");
+        const standin::WidgetFrame& row = widgets.at("row");
+        const standin::WidgetFrame& list = widgets.at("list");
         EXPECT_LT(row.y + row.height / 2, list.y);
         EXPECT_GT(row.y + row.height, list.y);
     }
     if (!c.cover.empty()) {
         ASSERT_TRUE(widgets.contains(c.cover)) << c.cover;
-        const Rectangle& r = widgets.at(c.cover);
+        const standin::WidgetFrame& r = widgets.at(c.cover);
         std::ostringstream rectangle;
         rectangle << r.x << ' ' << r.y << ' ' << r.width << ' ' << r.height;
         auto covering = standin::start({"--cover", rectangle.str()});

@@ -13,25 +13,14 @@
 
 namespace {
 
-struct Rectangle {
-    double x = 0, y = 0, width = 0, height = 0;
-    bool holds(const std::string& point) const {
-        const auto comma = point.find(',');
-        if (comma == std::string::npos) return false;
-        const double px = std::stod(point.substr(0, comma));
-        const double py = std::stod(point.substr(comma + 1));
-        return px >= x && px < x + width && py >= y && py < y + height;
-    }
-};
-
-// The stand-in's geometry file: "<name> x y width height" a line.
-std::map<std::string, Rectangle> geometry(const standin::StandIn& standIn) {
-    std::map<std::string, Rectangle> widgets;
-    std::istringstream lines(standin::readFile(standIn.geometryFile).value_or(""));
-    std::string name;
-    Rectangle r;
-    while (lines >> name >> r.x >> r.y >> r.width >> r.height) widgets[name] = r;
-    return widgets;
+// Whether a point written "x,y" lies in the frame: left and top edges inside, right and bottom
+// edges outside.
+bool holds(const standin::WidgetFrame& frame, const std::string& point) {
+    const auto comma = point.find(',');
+    if (comma == std::string::npos) return false;
+    const double px = std::stod(point.substr(0, comma));
+    const double py = std::stod(point.substr(comma + 1));
+    return px >= frame.x && px < frame.x + frame.width && py >= frame.y && py < frame.y + frame.height;
 }
 
 class TracedExchange : public ::testing::Test {
@@ -104,7 +93,7 @@ TEST_F(TracedExchange, ShowsTheWindowsWalkedTheClickPointsAndTheAlertText) {
     EXPECT_NE(std::find(roles.begin(), roles.end(), "AXWindow"), roles.end()) << ::testing::PrintToString(roles);
 
     // Four mouse events posted: down and up on the row, then on Run.
-    const std::map<std::string, Rectangle> widgets = geometry(standIn);
+    const std::map<std::string, standin::WidgetFrame> widgets = standin::widgetFrames(standIn);
     ASSERT_TRUE(widgets.count("row") && widgets.count("run"));
     std::vector<std::string> points;
     for (const TraceLine& post : eventsOf(lines, {"post"})) {
@@ -113,8 +102,8 @@ TEST_F(TracedExchange, ShowsTheWindowsWalkedTheClickPointsAndTheAlertText) {
     ASSERT_EQ(points.size(), 4u);
     EXPECT_EQ(points[0], points[1]);
     EXPECT_EQ(points[2], points[3]);
-    EXPECT_TRUE(widgets.at("row").holds(points[0])) << points[0];
-    EXPECT_TRUE(widgets.at("run").holds(points[2])) << points[2];
+    EXPECT_TRUE(holds(widgets.at("row"), points[0])) << points[0];
+    EXPECT_TRUE(holds(widgets.at("run"), points[2])) << points[2];
 
     // The alert's text, read whole, and the write of it.
     bool alertRead = false;

@@ -214,4 +214,13 @@ std::vector<std::filesystem::path> directSockets() {
     return sockets;
 }
 
+std::map<std::string, WidgetFrame> widgetFrames(const StandIn& standIn) {
+    std::map<std::string, WidgetFrame> widgets;
+    std::istringstream lines(readFile(standIn.geometryFile).value_or(""));
+    std::string name;
+    WidgetFrame frame;
+    while (lines >> name >> frame.x >> frame.y >> frame.width >> frame.height) widgets[name] = frame;
+    return widgets;
+}
+
 }  // namespace standin

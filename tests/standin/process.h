@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +55,15 @@ bool waitForEvent(const StandIn& standIn, const std::string& line, std::size_t t
 
 // The whole content of a file, or nothing when it cannot be read.
 std::optional<std::string> readFile(const std::string& path);
+
+// One widget's frame in screen points, as the stand-in writes it to its geometry file.
+struct WidgetFrame {
+    double x = 0, y = 0, width = 0, height = 0;
+};
+
+// The stand-in's geometry file, "<name> x y width height" a line, by widget name; empty when it
+// cannot be read.
+std::map<std::string, WidgetFrame> widgetFrames(const StandIn& standIn);
 
 // The sockets on which GTK applications of the private desktop offer their direct connection:
 // $XDG_RUNTIME_DIR/at-spi2-socket-<pid> for root, $XDG_RUNTIME_DIR/at-spi2-XXXXXX/socket for
