@@ -31,6 +31,38 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
     return parts;
 }
 
+// "{stand-in}" and "{cover}" replaced by those process ids; false for any other "{...}".
+bool expand(const std::string& pattern, const Pids& pids, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < pattern.size();) {
+        if (pattern[i] != '{') {
+            out += pattern[i++];
+            continue;
+        }
+        const std::size_t close = pattern.find('}', i);
+        if (close == std::string::npos) return false;
+        const std::string name = pattern.substr(i + 1, close - i - 1);
+        if (name == "stand-in") {
+            out += std::to_string(pids.standIn);
+        } else if (name == "cover") {
+            out += std::to_string(pids.cover);
+        } else {
+            return false;
+        }
+        i = close + 1;
+    }
+    return true;
+}
+
+// Four whole numbers separated by single spaces.
+bool isRectangle(const std::string& value) {
+    const std::vector<std::string> words = split(value, " ");
+    return words.size() == 4 && std::all_of(words.begin(), words.end(), [](const std::string& word) {
+               return !word.empty() &&
+                      std::all_of(word.begin(), word.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+           });
+}
+
 bool isName(const std::string& name) {
     return !name.empty() &&
            std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
@@ -75,13 +107,19 @@ Table parse(const std::string& text) {
             if (space != std::string::npos) current.options.push_back(decoded(value.substr(space + 1)));
         } else if (key == "cover") {
             current.cover = value;
+        } else if (key == "front") {
+            if (!isRectangle(value)) return fault("\"front: <x> <y> <width> <height>\"");
+            current.front = value;
         } else if (key == "scene") {
             if (value != "row half above list") return fault("unknown scene");
             current.scene = value;
         } else if (key == "tell") {
             tell = decoded(value);
         } else if (key == "run") {
-            current.steps.push_back({{decoded(value)}, 0, tell, ""});
+            Step step;
+            step.ids = {decoded(value)};
+            step.tell = tell;
+            current.steps.push_back(step);
             tell.reset();
             endsDue = true;
         } else if (key == "together") {
@@ -90,11 +128,24 @@ Table parse(const std::string& text) {
                 !std::all_of(words[0].begin(), words[0].end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
                 return fault("\"together: <ms> <id> <id>\"");
             }
-            current.steps.push_back({{words[1], words[2]}, std::stoi(words[0]), std::nullopt, ""});
+            Step step;
+            step.ids = {words[1], words[2]};
+            step.gapMs = std::stoi(words[0]);
+            current.steps.push_back(step);
             endsDue = true;
         } else if (key == "ends") {
             current.steps.back().ends = decoded(value);
             endsDue = false;
+        } else if (key == "traced" || key == "not-traced") {
+            if (current.steps.empty()) return fault("\"" + key + "\" before a run");
+            std::string expanded;
+            if (value.empty() || !expand(value, Pids{}, expanded)) {
+                return fault("\"" + key + "\" names only {stand-in} or {cover}");
+            }
+            if (value.find("{cover}") != std::string::npos && current.cover.empty()) {
+                return fault("\"{cover}\" in a case without a cover");
+            }
+            (key == "traced" ? current.steps.back().traced : current.steps.back().untraced).push_back(value);
         } else if (key == "events") {
             current.events = split(value, " | ");
         } else {
@@ -118,6 +169,41 @@ std::vector<Case> on(const Table& table, const std::string& desktop) {
         if (std::find(c.desktops.begin(), c.desktops.end(), desktop) != c.desktops.end()) chosen.push_back(c);
     }
     return chosen;
+}
+
+std::vector<std::string> traceFaults(const std::string& trace, const Step& step, const Pids& pids) {
+    // Each line's text after "<time> <pid> ".
+    std::vector<std::string> lines;
+    std::istringstream stream(trace);
+    for (std::string line; std::getline(stream, line);) {
+        const std::size_t first = line.find(' ');
+        const std::size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
+        lines.push_back(second == std::string::npos ? std::string() : line.substr(second + 1));
+    }
+    std::vector<std::string> faults;
+    std::size_t next = 0;
+    for (const std::string& pattern : step.traced) {
+        std::string wanted;
+        expand(pattern, pids, wanted);
+        std::size_t at = next;
+        while (at < lines.size() && lines[at].find(wanted) == std::string::npos) ++at;
+        if (at == lines.size()) {
+            faults.push_back("no line \"" + wanted + "\"" + (next > 0 ? " after the one before" : ""));
+            continue;
+        }
+        next = at + 1;
+    }
+    for (const std::string& pattern : step.untraced) {
+        std::string unwanted;
+        expand(pattern, pids, unwanted);
+        for (const std::string& line : lines) {
+            if (line.find(unwanted) != std::string::npos) {
+                faults.push_back("a line \"" + unwanted + "\": " + line);
+                break;
+            }
+        }
+    }
+    return faults;
 }
 
 std::string relayAnswer(const std::string& commandId) {

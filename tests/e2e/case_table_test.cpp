@@ -41,6 +41,7 @@ struct ToolRun {
 class Cases : public ::testing::TestWithParam<cases::Case> {
 protected:
     void TearDown() override {
+        standin::stop(front);
         standin::stop(cover);
         standin::stop(standIn);
     }
@@ -65,8 +66,14 @@ protected:
         std::filesystem::rename(temporary, standIn.commandFile);
     }
 
-    void expectEnds(const ToolRun& run, const std::string& ends, bool alone) {
+    void expectEnds(const ToolRun& run, const cases::Step& step, bool alone) {
         SCOPED_TRACE("run " + run.id);
+        const std::string& ends = step.ends;
+        const auto trace = standin::readFile(run.tracePath);
+        EXPECT_TRUE(trace) << run.tracePath;
+        for (const std::string& fault : cases::traceFaults(trace.value_or(""), step, {standIn.pid, cover.pid})) {
+            ADD_FAILURE() << run.tracePath << ": " << fault;
+        }
         if (ends == "completed") {
             EXPECT_EQ(run.process.exitStatus, 0);
             EXPECT_EQ(run.process.standardOutput, run.resultPath + "\n");
@@ -85,6 +92,7 @@ protected:
 
     standin::StandIn standIn;
     standin::StandIn cover;
+    standin::StandIn front;
     int runs = 0;
     std::vector<std::string> traces;
 };
@@ -113,11 +121,19 @@ TEST_P(Cases, EndAsTheTableSays) {
         ASSERT_TRUE(covering) << "the cover did not come up";
         cover = *covering;
     }
+    if (!c.front.empty()) {
+        // Another application's window, put up after the stand-in's. X11 without a window
+        // manager has no front application of its own; on macOS the same line puts that
+        // application in front (tests/e2e/run-cases).
+        auto other = standin::start({"--cover", c.front});
+        ASSERT_TRUE(other) << "the other application did not come up";
+        front = *other;
+    }
 
     for (const cases::Step& step : c.steps) {
         if (step.ids.size() == 1) {
             standin::setCommandId(standIn, step.tell.value_or(step.ids[0]));
-            expectEnds(run(step.ids[0]), step.ends, true);
+            expectEnds(run(step.ids[0]), step, true);
             continue;
         }
         tell(step.ids[0]);
@@ -125,9 +141,10 @@ TEST_P(Cases, EndAsTheTableSays) {
         std::this_thread::sleep_for(std::chrono::milliseconds(step.gapMs));
         tell(step.ids[0] + "\n" + step.ids[1]);
         auto second = std::async(std::launch::async, [&] { return run(step.ids[1]); });
-        expectEnds(first.get(), step.ends, false);
-        expectEnds(second.get(), step.ends, false);
+        expectEnds(first.get(), step, false);
+        expectEnds(second.get(), step, false);
     }
+    standin::stop(front);
     standin::stop(cover);
 
     // The stand-in logs what its main loop has handled; its last line may come after the run.
@@ -179,6 +196,68 @@ TEST(CaseTable, ValuesAndStepsAreReadAsWritten) {
     EXPECT_EQ(c.events, (std::vector<std::string>{"ready", "run X"}));
 }
 
+TEST(CaseTable, ATellIsForTheNextRunAlone) {
+    const cases::Table read =
+        cases::parse("case: A\non: linux\ntell: other\nrun: one\nends: completed\nrun: two\nends: completed\n"
+                     "events: ready\n");
+    ASSERT_EQ(read.error, "");
+    ASSERT_EQ(read.cases.size(), 1u);
+    ASSERT_EQ(read.cases[0].steps.size(), 2u);
+    EXPECT_EQ(read.cases[0].steps[0].tell, "other");
+    EXPECT_EQ(read.cases[0].steps[1].tell, std::nullopt);
+}
+
+TEST(CaseTable, TraceLinesAndTheFrontBelongToTheirStepAndCase) {
+    const cases::Table read = cases::parse(
+        "case: A\non: linux macos\ncover: run\nfront: 20 560 80 60\nrun: one\nends: completed\n"
+        "traced: post event=2\ntraced: occupant=process pid={cover}\nnot-traced: post event=3\n"
+        "run: two\nends: completed\nevents: ready\n");
+    ASSERT_EQ(read.error, "");
+    ASSERT_EQ(read.cases.size(), 1u);
+    const cases::Case& c = read.cases[0];
+    EXPECT_EQ(c.front, "20 560 80 60");
+    ASSERT_EQ(c.steps.size(), 2u);
+    EXPECT_EQ(c.steps[0].traced, (std::vector<std::string>{"post event=2", "occupant=process pid={cover}"}));
+    EXPECT_EQ(c.steps[0].untraced, std::vector<std::string>{"post event=3"});
+    EXPECT_TRUE(c.steps[1].traced.empty());
+    EXPECT_TRUE(c.steps[1].untraced.empty());
+}
+
+// A run's trace against its step's lines: what is missing, out of order or present though it
+// must not be is named; the time and process id of a line are not its text.
+TEST(CaseTable, ATraceShowsWhatItsStepNamesInOrderAndNothingItMustNot) {
+    const std::string trace =
+        "0.000 77 start version=4\n"
+        "1.000 77 get element=#13 attribute=\"AXValue\" code=0 kind=text value=\"RelayTransportProbe\"\n"
+        "2.000 77 get element=#13 attribute=\"AXPosition\" code=0 kind=point value=128,82\n"
+        "3.000 77 owner-at point=188,165.5 occupant=process pid=4242\n"
+        "4.000 77 end status=1\n";
+    const cases::Pids pids{4242, 5151};
+    const auto step = [](std::vector<std::string> traced, std::vector<std::string> untraced) {
+        cases::Step s;
+        s.traced = std::move(traced);
+        s.untraced = std::move(untraced);
+        return s;
+    };
+    const struct {
+        cases::Step step;
+        std::vector<std::string> faults;
+    } rows[] = {
+        {step({"value=\"RelayTransportProbe\"", "attribute=\"AXPosition\"", "pid={stand-in}"}, {"create-event", "post"}),
+         {}},
+        {step({"attribute=\"AXPosition\"", "value=\"RelayTransportProbe\""}, {}),
+         {"no line \"value=\"RelayTransportProbe\"\" after the one before"}},
+        {step({"pid={cover}"}, {}), {"no line \"pid=5151\""}},
+        {step({}, {"owner-at"}), {"a line \"owner-at\": owner-at point=188,165.5 occupant=process pid=4242"}},
+        {step({"77 start"}, {"0.000"}), {"no line \"77 start\""}},
+        {step({"create-event", "end status=1"}, {}), {"no line \"create-event\""}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.step.traced) + " " + ::testing::PrintToString(row.step.untraced));
+        EXPECT_EQ(cases::traceFaults(trace, row.step, pids), row.faults);
+    }
+}
+
 TEST(CaseTable, AFileThatDoesNotFitIsRefusedWithItsLine) {
     const struct {
         const char* text;
@@ -192,6 +271,16 @@ TEST(CaseTable, AFileThatDoesNotFitIsRefusedWithItsLine) {
         {"case: A\ntogether: soon a b\nends: completed\n", "line 2: \"together: <ms> <id> <id>\""},
         {"case: A\nwhen: later\n", "line 2: unknown key \"when\""},
         {"case: A\non: linux\nrun: x\nends: completed\n", "A: a case needs \"on\", a run and \"events\""},
+        {"case: A\non: linux\nevents: ready\n", "A: a case needs \"on\", a run and \"events\""},
+        {"case: A\non: linux\nrun: x\nends: completed\nevents: ready\ncase: B\non: linux\ntell: y\nevents: ready\n",
+         "B: a case needs \"on\", a run and \"events\""},
+        {"case: A\ntraced: post\n", "line 2: \"traced\" before a run"},
+        {"case: A\nrun: x\nends: completed\nnot-traced: pid={standin}\n",
+         "line 4: \"not-traced\" names only {stand-in} or {cover}"},
+        {"case: A\nrun: x\nends: completed\ntraced: \n", "line 4: \"traced\" names only {stand-in} or {cover}"},
+        {"case: A\nrun: x\nends: completed\ntraced: pid={cover}\n", "line 4: \"{cover}\" in a case without a cover"},
+        {"case: A\nfront: 1 2 3\n", "line 2: \"front: <x> <y> <width> <height>\""},
+        {"case: A\nfront: 1 2 3 x\n", "line 2: \"front: <x> <y> <width> <height>\""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
