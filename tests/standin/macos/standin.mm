@@ -14,19 +14,24 @@
 //     points above the window's bottom edge;
 //   * a click in a row selects it; Run with RelayTransportProbe selected opens an alert window
 //     whose first label is the relay answer and whose button "OK" closes it. The alert's
-//     AXDescription "警告" is the one accessibility property set by hand: a plain window has no
-//     description of its own.
+//     AXDescription "警告" is the one accessibility property given by hand, as the window's
+//     accessibility label (AlertWindow overrides -accessibilityLabel of the NSAccessibility
+//     protocol, which AppKit reports as AXDescription): a plain window has no description.
 //
 // Options (all optional here; see standin.py for their meaning): --ready-file, --command-file,
 // --command-queue, --event-log, --answer-file, --geometry-file, --delay-ms, --wrong-answer,
 // --no-answer, --alert-at-start, --alert-without-ok, --rename, --no-probe, --rows, --selected,
-// --probe-scrolled-half-out, --probe-takes-no-selection, --selection-lag-ms, --cover.
+// --probe-scrolled-half-out, --probe-takes-no-selection, --selection-lag-ms, --cover, --front.
+// It is started as an application is, through Launch Services (`open -n CorelDRAWStandIn.app
+// --args ...`): every path it is given is absolute, since its working folder is then "/".
 // Geometry is written in global screen points, origin at the top-left corner of the main
 // display, y growing downward: the space of accessibility positions and of posted clicks.
 //
 // With --cover "X Y WIDTH HEIGHT" the program shows nothing but one plain window at that screen
 // rectangle, above the windows of every application; it is built a second time as a bundle of
-// another identifier (TessaryCover.app), so that it is a window of another application.
+// another identifier (TessaryCover.app), so that it is a window of another application. With
+// --front "X Y WIDTH HEIGHT" it is instead an ordinary application with one window at that
+// rectangle that takes the front: the application a user was in when a run begins.
 #import <AppKit/AppKit.h>
 
 #include <fcntl.h>
@@ -78,6 +83,7 @@ struct Options {
     bool probeTakesNoSelection = false;
     int selectionLagMs = 0;
     std::optional<std::string> cover;
+    std::optional<std::string> front;
 };
 
 [[noreturn]] void usage(const std::string& problem) {
@@ -138,6 +144,7 @@ Options parseOptions(int argc, const char* argv[]) {
         else if (name == "--probe-takes-no-selection") options.probeTakesNoSelection = true;
         else if (name == "--selection-lag-ms") options.selectionLagMs = number(name, value());
         else if (name == "--cover") options.cover = value();
+        else if (name == "--front") options.front = value();
         else usage("unknown option: " + name);
     }
     return options;
@@ -237,6 +244,20 @@ NSRect fromTop(CGFloat left, CGFloat top, CGFloat width, CGFloat height, CGFloat
 }
 
 }  // namespace
+
+// CorelDRAW's alert window: its description, "警告", is its accessibility label, which AppKit
+// reports as AXDescription. The NSAccessibility protocol documents -accessibilityLabel for
+// windows; overriding it holds whatever AppKit would set or reset on the window later.
+@interface AlertWindow : NSWindow
+@end
+
+@implementation AlertWindow
+
+- (NSString*)accessibilityLabel {
+    return @"警告";
+}
+
+@end
 
 // What the script list asks of the stand-in once a lagging selection is due.
 @protocol PendingSelection
@@ -484,14 +505,12 @@ NSRect fromTop(CGFloat left, CGFloat top, CGFloat width, CGFloat height, CGFloat
     const CGFloat width = std::max<CGFloat>(messageSize.width + 32, 260);
     const CGFloat height = messageSize.height + 76;
 
-    NSWindow* alert = [[NSWindow alloc] initWithContentRect:NSMakeRect(0, 0, width, height)
-                                                  styleMask:NSWindowStyleMaskTitled
-                                                    backing:NSBackingStoreBuffered
-                                                      defer:NO];
+    NSWindow* alert = [[AlertWindow alloc] initWithContentRect:NSMakeRect(0, 0, width, height)
+                                                     styleMask:NSWindowStyleMaskTitled
+                                                       backing:NSBackingStoreBuffered
+                                                         defer:NO];
     alert.releasedWhenClosed = NO;
     alert.title = @"CorelDRAW";
-    // CorelDRAW's alerts carry this description; AppKit gives a plain window none.
-    alert.accessibilityLabel = @"警告";
     message.frame = NSMakeRect(16, 60, messageSize.width, messageSize.height);
     [alert.contentView addSubview:message];
     NSButton* button = [NSButton buttonWithTitle:_options.alertWithoutOk ? @"Close" : @"OK"
@@ -598,22 +617,31 @@ NSRect fromTop(CGFloat left, CGFloat top, CGFloat width, CGFloat height, CGFloat
 
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
     (void)notification;
-    NSScanner* scanner = [NSScanner scannerWithString:text(*_options.cover)];
+    const bool front = _options.front.has_value();
+    NSScanner* scanner = [NSScanner scannerWithString:text(front ? *_options.front : *_options.cover)];
     double x = 0, y = 0, width = 0, height = 0;
     if (![scanner scanDouble:&x] || ![scanner scanDouble:&y] || ![scanner scanDouble:&width] ||
         ![scanner scanDouble:&height] || !scanner.atEnd) {
-        usage("--cover takes \"X Y WIDTH HEIGHT\"");
+        usage(front ? "--front takes \"X Y WIDTH HEIGHT\"" : "--cover takes \"X Y WIDTH HEIGHT\"");
     }
     _window = [[NSWindow alloc] initWithContentRect:NSMakeRect(x, mainDisplayHeight() - y - height, width, height)
                                           styleMask:NSWindowStyleMaskBorderless
                                             backing:NSBackingStoreBuffered
                                               defer:NO];
     _window.releasedWhenClosed = NO;
-    _window.title = @"Cover";
-    _window.backgroundColor = NSColor.systemOrangeColor;
-    _window.level = NSFloatingWindowLevel;
     _window.hidesOnDeactivate = NO;
-    [_window orderFrontRegardless];
+    if (front) {
+        // An ordinary window of the application in front, at the normal level.
+        _window.title = @"Another application";
+        _window.backgroundColor = NSColor.systemTealColor;
+        [_window makeKeyAndOrderFront:nil];
+        [NSApp activate];
+    } else {
+        _window.title = @"Cover";
+        _window.backgroundColor = NSColor.systemOrangeColor;
+        _window.level = NSFloatingWindowLevel;
+        [_window orderFrontRegardless];
+    }
     [self performSelector:@selector(announceReady) withObject:nil afterDelay:0.3];
 }
 
@@ -634,7 +662,11 @@ int main(int argc, const char* argv[]) {
     @autoreleasepool {
         const Options options = parseOptions(argc, argv);
         NSApplication* application = NSApplication.sharedApplication;
-        if (options.cover) {
+        if (options.front) {
+            // An ordinary application that takes the front.
+            application.activationPolicy = NSApplicationActivationPolicyRegular;
+            applicationDelegate = [[Cover alloc] initWithOptions:options];
+        } else if (options.cover) {
             // No Dock icon and no activation of its own: the cover never takes the front.
             application.activationPolicy = NSApplicationActivationPolicyAccessory;
             applicationDelegate = [[Cover alloc] initWithOptions:options];
