@@ -76,6 +76,7 @@ std::string octal(mode_t mode) {
 }
 
 #ifdef __linux__
+// The kernel's table of file locks, read whole and searched for this file's flock.
 LockTest holderOf(const std::string& path, const struct stat& status) {
     std::ifstream table("/proc/locks");
     if (!table) return {LockState::unknown, -1, path, "/proc/locks cannot be read"};
