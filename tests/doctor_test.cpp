@@ -156,6 +156,17 @@ TEST(Doctor, EachPreconditionBrokenAloneFailsExactlyItsOwnLine) {
                                                     alertWindow("alert", "TALVO_RELAY_BEGIN_7\nleft over"));
         return desktop;
     };
+    // An alert's text of `length` characters: the relay's begin marker, then digits.
+    const auto alertOf = [](std::size_t length) {
+        return [length] {
+            std::string text = "TALVO_RELAY_BEGIN_";
+            while (text.size() < length) text.push_back(static_cast<char>('0' + text.size() % 10));
+            fake::Desktop desktop = readyDesktop();
+            desktop.applications.front().windows.insert(desktop.applications.front().windows.begin(),
+                                                        alertWindow("alert", text));
+            return desktop;
+        };
+    };
     const Case cases[] = {
         {"no accessibility permission",
          [] { auto d = readyDesktop(); d.trusted = false; return d; }, {},
@@ -184,10 +195,29 @@ TEST(Doctor, EachPreconditionBrokenAloneFailsExactlyItsOwnLine) {
           {"row-point", "cannot tell"}, {"run-point", "cannot tell"}, {"in-front", "cannot tell"}, {"rename", "cannot tell"}},
          "fail        answering: CorelDRAW did not answer its window list (code -25204) after 0.0 ms -- what to do: wait "
          "until CorelDRAW is idle and close its dialogs, or restart it"},
+        {"no accessibility permission at the window list",
+         [] {
+             auto d = readyDesktop();
+             d.applications.front().attributes = {{"AXWindows", fake::Failing{platform::kApiDisabled, {}}}};
+             return d;
+         },
+         {},
+         {{"answering", "cannot tell"}, {"alert", "cannot tell"}, {"inspector", "cannot tell"},
+          {"row-in-view", "cannot tell"}, {"row-point", "cannot tell"}, {"run-point", "cannot tell"},
+          {"in-front", "cannot tell"}, {"rename", "cannot tell"}},
+         "cannot tell answering: no accessibility permission (code -25211)"},
         {"an alert open", alertOpen, {},
          {{"alert", "fail"}},
          "fail        alert: an alert is open: \"警告\" \"TALVO_RELAY_BEGIN_7\\nleft over\" -- what to do: close the alert "
          "in CorelDRAW (its OK button)"},
+        {"an alert whose text is as long as is shown", alertOf(60), {},
+         {{"alert", "fail"}},
+         "fail        alert: an alert is open: \"警告\" \"TALVO_RELAY_BEGIN_890123456789012345678901234567890123456789\" -- "
+         "what to do: close the alert in CorelDRAW (its OK button)"},
+        {"an alert whose text is longer than is shown", alertOf(95), {},
+         {{"alert", "fail"}},
+         "fail        alert: an alert is open: \"警告\" \"TALVO_RELAY_BEGIN_890123456789012345678901234567890123456789\" ... "
+         "-- what to do: close the alert in CorelDRAW (its OK button)"},
         {"no relay script row",
          [] {
              std::vector<fake::Node> rows;
@@ -305,6 +335,26 @@ TEST(Doctor, WhatARunGetsPastIsSaidOnAnOkLine) {
     const Case cases[] = {
         {"a busy CorelDRAW", readyDesktop, [] { fake::beforeRequest(1, [] { platform::sleepMicroseconds(1500000); }); },
          "ok          answering: first answer after 1500.0 ms: busy"},
+        {"an answer after exactly the busy time", readyDesktop,
+         [] { fake::beforeRequest(1, [] { platform::sleepMicroseconds(1000000); }); },
+         "ok          answering: first answer after 1000.0 ms"},
+        {"an answer just after the busy time", readyDesktop,
+         [] { fake::beforeRequest(1, [] { platform::sleepMicroseconds(1000100); }); },
+         "ok          answering: first answer after 1000.1 ms: busy"},
+        {"the doctor itself in front",
+         [] { auto d = readyDesktop(); d.frontmost = kOwnPid; return d; }, {},
+         "ok          in-front: CorelDRAW is not in front now; the application that starts the run, Terminal.app (pid 800), "
+         "is: a run brings CorelDRAW to the front"},
+        {"CorelDRAW not saying whether it is in front, the starting application in front",
+         [] {
+             auto d = readyDesktop();
+             d.frontmost = kTerminalPid;
+             d.applications.front().attributes = {{"AXFrontmost", fake::Failing{platform::kCannotComplete, {}}}};
+             return d;
+         },
+         {},
+         "ok          in-front: CorelDRAW does not say whether it is in front; the application that starts the run, "
+         "Terminal.app (pid 800), is: a run brings CorelDRAW to the front"},
         {"the starting application in front",
          [] { auto d = readyDesktop(); d.frontmost = kTerminalPid; return d; }, {},
          "ok          in-front: CorelDRAW is not in front now; the application that starts the run, Terminal.app (pid 800), "
@@ -332,6 +382,30 @@ TEST(Doctor, WhatARunGetsPastIsSaidOnAnOkLine) {
          {},
          "ok          lock: held by a running run (Safari (pid 777), /tmp/tessary-501.lock): a run started now waits for "
          "it"},
+        {"the lock held by a process the system does not name",
+         [] {
+             auto d = readyDesktop();
+             d.lock = {platform::LockState::held, -1, "/tmp/tessary-501.lock", ""};
+             return d;
+         },
+         {},
+         "ok          lock: held by a running run (the system does not say which process, /tmp/tessary-501.lock): a run "
+         "started now waits for it"},
+        {"the lock held by a process that has no entry in the process table",
+         [] {
+             auto d = readyDesktop();
+             d.lock = {platform::LockState::held, 555, "/tmp/tessary-501.lock", ""};
+             return d;
+         },
+         {},
+         "ok          lock: held by a running run (process 555, /tmp/tessary-501.lock): a run started now waits for it"},
+        {"the lock free, its file not made yet",
+         [] {
+             auto d = readyDesktop();
+             d.lock = {platform::LockState::free, -1, "/tmp/tessary-501.lock", "not made yet"};
+             return d;
+         },
+         {}, "ok          lock: free (/tmp/tessary-501.lock, not made yet)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -353,6 +427,13 @@ TEST(Doctor, ChangesNothing) {
             fake::Desktop d = readyDesktop();
             d.applications.front().windows.insert(d.applications.front().windows.begin(), alertWindow("alert", "hello"));
             d.frontmost = kOtherPid;
+            return d;
+        },
+        // The starting application in front: a run would ask for CorelDRAW's activation, the
+        // doctor only says so.
+        [] {
+            fake::Desktop d = readyDesktop();
+            d.frontmost = kTerminalPid;
             return d;
         },
         [] {
@@ -413,6 +494,7 @@ TEST(Doctor, UsageAndHelp) {
     EXPECT_TRUE(help.outcome.out.starts_with("usage: tessary-doctor [--help]\n")) << help.outcome.out;
     EXPECT_EQ(help.outcome.err, "");
     EXPECT_EQ(help.outcome.record, std::vector<std::string>{});
+    EXPECT_EQ(help.files, std::vector<std::string>{}) << "--help writes no trace, TESSARY_TRACE set or not";
     for (const std::vector<std::string>& arguments :
          std::vector<std::vector<std::string>>{{"42"}, {"--help", "x"}, {"--quiet"}, {""}}) {
         const DoctorRun wrong = runDoctor(readyDesktop(), {}, arguments);
@@ -421,6 +503,135 @@ TEST(Doctor, UsageAndHelp) {
         EXPECT_EQ(wrong.outcome.err, "tessary-doctor: usage: tessary-doctor [--help]\n");
         EXPECT_EQ(wrong.outcome.record, std::vector<std::string>{}) << "a usage error asks nothing";
         EXPECT_EQ(wrong.files, std::vector<std::string>{}) << "a usage error writes no trace";
+    }
+}
+
+// The application that macOS holds responsible is the outermost one among the parents, looked
+// for up the whole chain; without one the doctor names its own parent. Its name shows in the
+// in-front line, which also counts any of the parents in front as the starter in front.
+TEST(Doctor, TheStarterIsTheOutermostApplicationAmongAllTheParents) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::int64_t, platform::ProcessEntry>> processes;
+        std::int64_t frontmost;
+        std::string line;
+    };
+    const platform::ProcessEntry shell{kTerminalPid, "/bin/zsh"};
+    const platform::ProcessEntry terminal{1, "/System/Applications/Utilities/Terminal.app/Contents/MacOS/Terminal"};
+    const Case cases[] = {
+        {"an application two levels up",
+         {{kOwnPid, {850, "/usr/local/bin/tessary-doctor"}}, {850, shell}, {kTerminalPid, terminal}},
+         kOtherPid,
+         "cannot tell in-front: CorelDRAW is not in front now, nor is the application that starts the run, Terminal.app "
+         "(pid 800) (in front: Safari (pid 777)): macOS may refuse to bring CorelDRAW to the front from the background"},
+        {"two applications among the parents",
+         {{kOwnPid, {860, "/usr/local/bin/tessary-doctor"}},
+          {860, {850, "/Applications/iTerm.app/Contents/MacOS/iTerm2"}},
+          {850, {kTerminalPid, "/bin/zsh"}},
+          {kTerminalPid, terminal}},
+         kOtherPid,
+         "cannot tell in-front: CorelDRAW is not in front now, nor is the application that starts the run, Terminal.app "
+         "(pid 800) (in front: Safari (pid 777)): macOS may refuse to bring CorelDRAW to the front from the background"},
+        {"the nearer application in front",
+         {{kOwnPid, {860, "/usr/local/bin/tessary-doctor"}},
+          {860, {kTerminalPid, "/Applications/iTerm.app/Contents/MacOS/iTerm2"}},
+          {kTerminalPid, terminal}},
+         860,
+         "ok          in-front: CorelDRAW is not in front now; the application that starts the run, Terminal.app (pid 800), "
+         "is: a run brings CorelDRAW to the front"},
+        {"no application among the parents",
+         {{kOwnPid, {850, "/usr/local/bin/tessary-doctor"}}, {850, {1, "/usr/sbin/sshd"}}},
+         kOtherPid,
+         "cannot tell in-front: CorelDRAW is not in front now, nor is the application that starts the run, this program "
+         "itself (no application among its parents; parent /usr/sbin/sshd, pid 850) (in front: Safari (pid 777)): macOS "
+         "may refuse to bring CorelDRAW to the front from the background"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Desktop desktop = readyDesktop();
+        desktop.processes = c.processes;
+        desktop.processes.push_back({kOtherPid, {1, "/Applications/Safari.app/Contents/MacOS/Safari"}});
+        desktop.frontmost = c.frontmost;
+        const DoctorRun run = runDoctor(std::move(desktop));
+        EXPECT_EQ(lineNamed(run.outcome.out, "in-front"), c.line) << run.outcome.out;
+    }
+}
+
+// Where a run would write no trace, the trace line fails and says why, and the doctor, which
+// opens its trace as a run does, writes none either.
+TEST(Doctor, ATraceThatARunCannotWriteFailsItsLine) {
+    struct Case {
+        const char* what;
+        std::string trace;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"a folder that does not exist", "/nonexistent-tessary-folder/doctor.trace",
+         "fail        trace: a run cannot write /nonexistent-tessary-folder/doctor.trace (no such directory, a symbolic "
+         "link, not a regular file, or not yours) -- what to do: set TESSARY_TRACE to a file of yours in a directory you "
+         "can write"},
+        {"a relative path", "doctor.trace",
+         "fail        trace: TESSARY_TRACE=doctor.trace is no absolute path: a run writes no trace -- what to do: set "
+         "TESSARY_TRACE to an absolute path"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string trace = c.trace;
+        const DoctorRun run = runDoctor(readyDesktop(), [&] { setenv("TESSARY_TRACE", trace.c_str(), 1); });
+        EXPECT_EQ(run.outcome.status, 1) << run.outcome.out;
+        EXPECT_EQ(lineNamed(run.outcome.out, "trace"), c.line) << run.outcome.out;
+        std::map<std::string, std::string> expected;
+        for (const std::string_view name : doctor::kCheckNames) expected[std::string(name)] = "ok";
+        expected["trace"] = "fail";
+        EXPECT_EQ(verdicts(run.outcome.out), expected) << run.outcome.out;
+        EXPECT_EQ(run.files, std::vector<std::string>{}) << "the doctor, working in this directory, wrote a trace";
+    }
+}
+
+// A lock file not made yet is still not made after the doctor, and the next doctor says so again.
+TEST(Doctor, ALockFileNotMadeYetIsNotMadeByTheDoctor) {
+    const std::string directory = scratchDirectory();
+    const std::string path = directory + "/tessary-501.lock";
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        fake::Desktop desktop = readyDesktop();
+        desktop.lock = {platform::LockState::free, -1, path, "not made yet"};
+        const DoctorRun doctor = runDoctor(std::move(desktop));
+        EXPECT_EQ(lineNamed(doctor.outcome.out, "lock"), "ok          lock: free (" + path + ", not made yet)");
+        EXPECT_EQ(recordOf(doctor.outcome, {"lock"}), std::vector<std::string>{});
+        EXPECT_EQ(listDirectory(directory), std::vector<std::string>{});
+    }
+}
+
+// The trace line of the lock's test holds what the test found, each field its own: the path, the
+// state, the holder and the reason.
+TEST(Doctor, TheLockTestsTraceLineHoldsWhatTheTestFound) {
+    struct Case {
+        platform::LockTest lock;
+        std::string line;  // from the event's name up to its time
+    };
+    const Case cases[] = {
+        {{platform::LockState::free, -1, "/tmp/tessary-501.lock", "not made yet"},
+         "lock-test path=\"/tmp/tessary-501.lock\" state=free holder=-1 reason=\"not made yet\""},
+        {{platform::LockState::held, kOtherPid, "/tmp/tessary-501.lock", ""},
+         "lock-test path=\"/tmp/tessary-501.lock\" state=held holder=777 reason=\"\""},
+        {{platform::LockState::unusable, -1, "/tmp/tessary-501.lock", "it is a symbolic link"},
+         "lock-test path=\"/tmp/tessary-501.lock\" state=unusable holder=-1 reason=\"it is a symbolic link\""},
+        {{platform::LockState::unknown, -1, "/tmp/tessary-501.lock", "/proc/locks cannot be read"},
+         "lock-test path=\"/tmp/tessary-501.lock\" state=unknown holder=-1 reason=\"/proc/locks cannot be read\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        fake::Desktop desktop = readyDesktop();
+        desktop.lock = c.lock;
+        const DoctorRun run = runDoctor(std::move(desktop));
+        std::vector<std::string> found;
+        for (const std::string& line : linesOf(readFile(run.trace).value_or(""))) {
+            const std::size_t event = line.find(" lock-test ");
+            if (event == std::string::npos) continue;
+            found.push_back(line.substr(event + 1, line.rfind(" took=") - event - 1));
+        }
+        EXPECT_EQ(found, std::vector<std::string>{c.line});
     }
 }
 

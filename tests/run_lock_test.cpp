@@ -19,6 +19,7 @@
 
 namespace {
 
+using platform::lock_internal::flockHolderIn;
 using platform::lock_internal::holdLockAt;
 using platform::lock_internal::lockPath;
 using platform::lock_internal::temporaryDirectory;
@@ -240,6 +241,47 @@ TEST(RunLock, OneFilePerUserInTheTemporaryDirectory) {
     EXPECT_EQ(temporaryDirectory("relative/dir"), "/tmp");
     EXPECT_EQ(lockPath("/tmp", 501), "/tmp/tessary-501.lock");
     EXPECT_EQ(lockPath("/var/folders/xy/T/", 0), "/var/folders/xy/T/tessary-0.lock");
+}
+
+// The kernel's table of file locks, as testLockAt reads it on Linux: only a flock on this very
+// file (its device, major and minor, and its inode) holds the lock; a waiter holds nothing.
+TEST(RunLock, TheTableOfLocksNamesTheHolderOfThisFileAlone) {
+    // The lock file: device fd:01 (253:1), inode 1234.
+    const platform::lock_internal::FileIdentity file{0xfd, 0x01, 1234};
+    struct Case {
+        const char* what;
+        std::string table;
+        std::string found;  // "held <pid>" or "free"
+    };
+    const Case cases[] = {
+        {"a flock on this file", "1: FLOCK  ADVISORY  WRITE 4242 fd:01:1234 0 EOF\n", "held 4242"},
+        {"among other files' locks",
+         "1: POSIX  ADVISORY  WRITE 311 08:01:77 0 EOF\n"
+         "2: FLOCK  ADVISORY  WRITE 512 08:01:1235 0 EOF\n"
+         "3: FLOCK  ADVISORY  WRITE 4242 fd:01:1234 0 EOF\n",
+         "held 4242"},
+        {"the same inode on another device's major", "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0 EOF\n", "free"},
+        {"the same inode on another device's minor", "1: FLOCK  ADVISORY  WRITE 4242 fd:02:1234 0 EOF\n", "free"},
+        {"another inode on this device", "1: FLOCK  ADVISORY  WRITE 4242 fd:01:12345 0 EOF\n", "free"},
+        {"a record lock on this file, not a flock", "1: POSIX  ADVISORY  WRITE 4242 fd:01:1234 0 EOF\n", "free"},
+        {"a waiter listed under the holder",
+         "1: FLOCK  ADVISORY  WRITE 4242 fd:01:1234 0 EOF\n"
+         "1: -> FLOCK  ADVISORY  WRITE 4343 fd:01:1234 0 EOF\n",
+         "held 4242"},
+        {"a holder whose process the table does not name", "1: FLOCK  ADVISORY  WRITE -1 fd:01:1234 0 EOF\n", "held -1"},
+        {"no locks at all", "", "free"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const platform::LockTest test = flockHolderIn(c.table, file, "/tmp/tessary-501.lock");
+        const std::string found =
+            test.state == platform::LockState::held ? "held " + std::to_string(test.holder)
+            : test.state == platform::LockState::free ? std::string("free")
+                                                      : std::string("neither");
+        EXPECT_EQ(found, c.found);
+        EXPECT_EQ(test.path, "/tmp/tessary-501.lock");
+        EXPECT_EQ(test.reason, "");
+    }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -75,28 +76,13 @@ std::string octal(mode_t mode) {
 }
 
 #ifdef __linux__
-// The kernel's table of file locks: a line per lock, "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0
-// EOF", where the numbers are the taker's process id, the device (hexadecimal major:minor) and
-// the inode. Lines with "->" are processes waiting for a lock, not holding it.
+// The kernel's table of file locks, read whole and searched for this file's flock.
 LockTest holderOf(const std::string& path, const struct stat& status) {
     std::ifstream table("/proc/locks");
     if (!table) return {LockState::unknown, -1, path, "/proc/locks cannot be read"};
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream fields(line);
-        std::string number, kind, advisory, mode, device, pid;
-        fields >> number >> kind;
-        if (kind == "->") continue;
-        fields >> advisory >> mode >> pid >> device;
-        unsigned deviceMajor = 0;
-        unsigned deviceMinor = 0;
-        unsigned long long inode = 0;
-        if (kind != "FLOCK" || std::sscanf(device.c_str(), "%x:%x:%llu", &deviceMajor, &deviceMinor, &inode) != 3) continue;
-        if (deviceMajor != major(status.st_dev) || deviceMinor != minor(status.st_dev) || inode != status.st_ino) continue;
-        char* end = nullptr;
-        const long long holder = std::strtoll(pid.c_str(), &end, 10);
-        return {LockState::held, end != pid.c_str() && holder > 0 ? holder : -1, path, ""};
-    }
-    return {LockState::free, -1, path, ""};
+    std::ostringstream text;
+    text << table.rdbuf();
+    return flockHolderIn(text.str(), {major(status.st_dev), minor(status.st_dev), status.st_ino}, path);
 }
 #else
 // F_GETLK asks for the lock that would block an exclusive lock of the whole file. On BSD kernels
@@ -115,6 +101,29 @@ LockTest holderOf(int descriptor, const std::string& path) {
 #endif
 
 }  // namespace
+
+// A line per lock, "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0 EOF", where the numbers are the
+// taker's process id, the device (hexadecimal major:minor) and the inode. Lines with "->" are
+// processes waiting for a lock, not holding it.
+LockTest flockHolderIn(std::string_view table, const FileIdentity& file, const std::string& path) {
+    std::istringstream lines{std::string(table)};
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, advisory, mode, device, pid;
+        fields >> number >> kind;
+        if (kind == "->") continue;
+        fields >> advisory >> mode >> pid >> device;
+        unsigned deviceMajor = 0;
+        unsigned deviceMinor = 0;
+        unsigned long long inode = 0;
+        if (kind != "FLOCK" || std::sscanf(device.c_str(), "%x:%x:%llu", &deviceMajor, &deviceMinor, &inode) != 3) continue;
+        if (deviceMajor != file.deviceMajor || deviceMinor != file.deviceMinor || inode != file.inode) continue;
+        char* end = nullptr;
+        const long long holder = std::strtoll(pid.c_str(), &end, 10);
+        return {LockState::held, end != pid.c_str() && holder > 0 ? holder : -1, path, ""};
+    }
+    return {LockState::free, -1, path, ""};
+}
 
 LockTest testLockAt(const std::string& path, uid_t owner) {
     // Without O_CREAT: the test makes no file. O_NONBLOCK: a FIFO planted there does not hold

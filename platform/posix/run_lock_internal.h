@@ -30,4 +30,16 @@ bool holdLockAt(const std::string& path, uid_t owner);
 // alone, or no way to make it), or unknown (the system does not say).
 LockTest testLockAt(const std::string& path, uid_t owner);
 
+// A file as Linux's table of file locks (/proc/locks) names it.
+struct FileIdentity {
+    unsigned deviceMajor = 0;
+    unsigned deviceMinor = 0;
+    unsigned long long inode = 0;
+};
+
+// What that table's text says of the lock of `file` at `path`: held, with the process id of the
+// flock that holds it (-1 where the line names none), or free. Waiters, record locks and other
+// files' locks are no holders. The table is read, on Linux, by testLockAt.
+LockTest flockHolderIn(std::string_view table, const FileIdentity& file, const std::string& path);
+
 }  // namespace platform::lock_internal

@@ -94,16 +94,16 @@ bool writeAll(int fd, std::string_view text) {
 
 // Makes the rename itself durable. The new text already stands at the path, so a failure here
 // changes nothing for the reader and is not reported.
-void flushDirectory(const std::string& directory) {
+void flushDirectory(const std::string& directory, Flush flushFolder) {
     const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
+        flushFolder(fd);
         ::close(fd);
     }
 }
 
 std::optional<std::string> writeNamed(const std::string& path, const std::string& directory, std::string_view text,
-                                      std::optional<mode_t> mode, NameSource names, Flush flush) {
+                                      std::optional<mode_t> mode, NameSource names, Flush flush, Flush flushFolder) {
     std::string auxiliary;
     int fd = -1;
     for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
@@ -124,7 +124,7 @@ std::optional<std::string> writeNamed(const std::string& path, const std::string
         ::unlink(auxiliary.c_str());
         return describe(error);
     }
-    flushDirectory(directory);
+    flushDirectory(directory, flushFolder);
     return std::nullopt;
 }
 
@@ -156,7 +156,7 @@ std::optional<std::string> linkUnnamed(int fd, const std::string& directory, Nam
 }
 
 UnnamedResult writeUnnamed(const std::string& path, const std::string& directory, std::string_view text,
-                           std::optional<mode_t> mode, NameSource names, Flush flush) {
+                           std::optional<mode_t> mode, NameSource names, Flush flush, Flush flushFolder) {
     const int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) {
         // EISDIR: a kernel without O_TMPFILE; EOPNOTSUPP or EINVAL: a file system without it.
@@ -189,7 +189,7 @@ UnnamedResult writeUnnamed(const std::string& path, const std::string& directory
     // The text was flushed before it got a name, so closing cannot lose it; the path is already
     // replaced and a late error here would be a failure reported after success.
     ::close(fd);
-    flushDirectory(directory);
+    flushDirectory(directory, flushFolder);
     return {};
 }
 
@@ -205,6 +205,8 @@ bool flushToStorage(int fd) {
     return ::fsync(fd) == 0;
 }
 
+bool flushFolderToStorage(int fd) { return ::fsync(fd) == 0; }
+
 std::optional<std::string> randomName() {
     std::array<unsigned char, 16> bytes{};
     if (getentropy(bytes.data(), bytes.size()) != 0) return std::nullopt;
@@ -218,26 +220,26 @@ std::optional<std::string> randomName() {
 }
 
 std::optional<std::string> writeAtomically(const std::string& path, std::string_view text, Auxiliary auxiliary,
-                                           NameSource names, Flush flush) {
+                                           NameSource names, Flush flush, Flush flushFolder) {
     const std::string directory = directoryOf(path);
     const Standing standing = standingAt(path);
     if (standing.refusal) return standing.refusal;
 #ifdef O_TMPFILE
     if (auxiliary == Auxiliary::unnamedFirst) {
-        UnnamedResult result = writeUnnamed(path, directory, text, standing.mode, names, flush);
+        UnnamedResult result = writeUnnamed(path, directory, text, standing.mode, names, flush, flushFolder);
         if (!result.refused) return std::move(result.error);
     }
 #else
     (void)auxiliary;
 #endif
-    return writeNamed(path, directory, text, standing.mode, names, flush);
+    return writeNamed(path, directory, text, standing.mode, names, flush, flushFolder);
 }
 
 }  // namespace file_internal
 
 std::optional<std::string> posix::writeFileAtomically(const std::string& path, std::string_view text) {
     return file_internal::writeAtomically(path, text, file_internal::Auxiliary::unnamedFirst, file_internal::randomName,
-                                          file_internal::flushToStorage);
+                                          file_internal::flushToStorage, file_internal::flushFolderToStorage);
 }
 
 }  // namespace platform

@@ -32,10 +32,16 @@ using Flush = bool (*)(int fd);
 // fsync; on macOS F_FULLFSYNC first, since fsync there only reaches the drive's cache.
 bool flushToStorage(int fd);
 
+// fsync of the path's directory, once the auxiliary file is renamed over the path: it makes the
+// rename itself durable.
+bool flushFolderToStorage(int fd);
+
 // platform::posix::writeFileAtomically is writeAtomically(path, text, Auxiliary::unnamedFirst,
-// randomName, flushToStorage). Returns nothing on success, else the description of the error;
-// after an error the path is as it was and no auxiliary file is left.
+// randomName, flushToStorage, flushFolderToStorage). Returns nothing on success, else the
+// description of the error; after an error the path is as it was and no auxiliary file is left.
+// A failure of `flushFolder` is no error: the new text already stands at the path.
 std::optional<std::string> writeAtomically(const std::string& path, std::string_view text, Auxiliary auxiliary,
-                                           NameSource names, Flush flush = flushToStorage);
+                                           NameSource names, Flush flush = flushToStorage,
+                                           Flush flushFolder = flushFolderToStorage);
 
 }  // namespace platform::file_internal

@@ -139,6 +139,19 @@ TEST_F(Doctor, EachBreakingOptionOfTheStandInFailsItsOwnLineAndNothingIsClicked)
     EXPECT_EQ(none.exitStatus, 1);
 }
 
+// The lock file not made yet: the doctor, which makes no file but its trace, leaves it unmade, so
+// the next doctor finds it not made yet as well.
+TEST_F(Doctor, ALockFileNotMadeYetStaysUnmade) {
+    const std::string lock = directory + "/tessary-" + std::to_string(geteuid()) + ".lock";
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE("doctor " + std::to_string(run));
+        const standin::ProcessResult doctored = doctor();
+        EXPECT_EQ(lineNamed(doctored.standardOutput, "lock"), "ok          lock: free (" + lock + ", not made yet)")
+            << doctored.standardOutput;
+        EXPECT_FALSE(std::filesystem::exists(lock)) << "the doctor made the lock file";
+    }
+}
+
 // A host that starts the doctor with a standard descriptor closed: the descriptor's number is
 // taken before anything opens, so no connection, lock or trace ever lands on it and the report
 // reaches no file of the doctor's.

@@ -24,8 +24,10 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -984,6 +986,86 @@ TEST_F(LookAt, APointOffTheScreenLiesOnNothingWhereAWindowReachesBeyondIt) {
     window(777, width - 50, 300, 200, 100, 0, true);
     EXPECT_TRUE(eventually([&] { return owner({width - 10.0, 350}) == "process 777"; }));
     EXPECT_EQ(owner({width + 10.0, 350}), "nothing");
+}
+
+// The process in front: the X input focus (no window manager runs in the private desktop),
+// climbing from a focused child window without _NET_WM_PID to the top-level window that has it,
+// as a toolkit gives the focus to a child of its top-level window.
+TEST_F(LookAt, TheFrontmostProcessIsTheFocusedWindowsTopLevelOwner) {
+    const Window top = window(555, 100, 100, 300, 200, 0, true);
+    const Window child = XCreateSimpleWindow(display, top, 10, 10, 200, 100, 0, 0, 0);
+    const Window grandchild = XCreateSimpleWindow(display, child, 10, 10, 100, 50, 0, 0, 0);
+    XMapWindow(display, child);
+    XMapWindow(display, grandchild);
+    const Window unowned = XCreateSimpleWindow(display, DefaultRootWindow(display), 500, 100, 100, 100, 0, 0, 0);
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    XChangeWindowAttributes(display, unowned, CWOverrideRedirect, &attributes);
+    XMapRaised(display, unowned);
+    windows.push_back(unowned);
+    XSync(display, False);
+    struct Case {
+        const char* what;
+        Window focus;
+        std::int64_t frontmost;
+    };
+    const Case cases[] = {
+        {"the top-level window", top, 555},
+        {"a child window without _NET_WM_PID", child, 555},
+        {"a grandchild window without _NET_WM_PID", grandchild, 555},
+        {"a top-level window without _NET_WM_PID", unowned, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        XSetInputFocus(display, c.focus, RevertToPointerRoot, CurrentTime);
+        XSync(display, False);
+        EXPECT_TRUE(eventually([&] { return platform::frontmostProcess() == c.frontmost; }))
+            << platform::frontmostProcess();
+    }
+    XSetInputFocus(display, PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(display, False);
+}
+
+// ---- The process table -----------------------------------------------------------------------
+
+// A process's parent from /proc/<pid>/stat, whose command name may hold spaces and parentheses
+// that look like the fields after it; and its executable.
+TEST(ProcessTable, TheParentIsTheRealOneWhateverTheCommandName) {
+    const std::optional<platform::ProcessEntry> own = platform::processEntry(getpid());
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->parentId, getppid());
+    EXPECT_EQ(own->path, std::filesystem::read_symlink("/proc/self/exe").string());
+    for (const std::string name : {"plain", "two words", "a) S 1 (b", ") 1 ) 2 )", "(x) (y) 7"}) {
+        SCOPED_TRACE(name);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Its own session and process group: neither names the test's process.
+            setsid();
+            prctl(PR_SET_NAME, name.c_str());
+            const char byte = 1;
+            if (write(ready[1], &byte, 1) != 1) _exit(2);
+            for (;;) pause();
+        }
+        close(ready[1]);
+        char byte = 0;
+        EXPECT_EQ(read(ready[0], &byte, 1), 1);
+        close(ready[0]);
+        std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
+        std::string shown;
+        std::getline(comm, shown);
+        EXPECT_EQ(shown, name) << "the command name was not set";
+        const std::optional<platform::ProcessEntry> entry = platform::processEntry(child);
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->parentId, getpid());
+        EXPECT_EQ(entry->path, own->path);
+    }
+    EXPECT_EQ(platform::processEntry(0), std::nullopt);
+    EXPECT_EQ(platform::processEntry(-1), std::nullopt);
 }
 
 // The X server stopped: opening the display, and each X operation on a display already open,
