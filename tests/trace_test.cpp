@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "main/run.h"
 #include "support/child_run.h"
@@ -703,7 +705,24 @@ TEST(Trace, LooksLocksAndKeysAreWrittenAsTheyWere) {
     }
 }
 
-// The trace file is not handed on to a program that the run would start.
+// The descriptors of this process that are open on the file at `path` (its device and inode),
+// looked for among every number the process may use, up to 65536.
+std::vector<int> descriptorsOn(const std::string& path) {
+    std::vector<int> found;
+    struct stat file {};
+    if (stat(path.c_str(), &file) != 0) return found;
+    const long most = sysconf(_SC_OPEN_MAX);
+    const int end = most > 0 && most < 65536 ? static_cast<int>(most) : 65536;
+    for (int fd = 0; fd < end; ++fd) {
+        struct stat open {};
+        if (fstat(fd, &open) == 0 && open.st_dev == file.st_dev && open.st_ino == file.st_ino) found.push_back(fd);
+    }
+    return found;
+}
+
+// The trace file is not handed on to a program that the run would start: each descriptor that
+// the run holds on it is closed in the program (which tries to read from it: a shell's redirection
+// from a closed descriptor fails). Read so, not from /proc, it holds on macOS as on Linux.
 TEST(Trace, AProgramStartedDuringTheRunDoesNotHoldTheTrace) {
     const std::string directory = scratchDirectory();
     const std::string path = directory + "/trace";
@@ -711,12 +730,20 @@ TEST(Trace, AProgramStartedDuringTheRunDoesNotHoldTheTrace) {
         setenv("TESSARY_TRACE", path.c_str(), 1);
         const char* const argv[] = {"tessary"};
         trace::start(1, argv);
-        execl("/bin/sh", "sh", "-c", "for f in /proc/self/fd/*; do readlink \"$f\"; done; true", static_cast<char*>(nullptr));
+        std::string script;
+        for (const int fd : descriptorsOn(path)) {
+            const std::string number = std::to_string(fd);
+            script += "if true 2>/dev/null <&" + number + "; then echo " + number + " open; else echo " + number + " closed; fi; ";
+        }
+        if (script.empty()) return 4;
+        execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
         return 3;
     });
+    ASSERT_NE(outcome.status, 4) << "the run holds no descriptor on its trace: nothing to hand on";
     EXPECT_EQ(outcome.status, 0);
     EXPECT_NE(outcome.out, "");
-    EXPECT_EQ(outcome.out.find(path), std::string::npos) << outcome.out;
+    EXPECT_EQ(outcome.out.find("open"), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.out.find("closed"), std::string::npos) << outcome.out;
     ASSERT_TRUE(readFile(path));
 }
 

@@ -18,7 +18,6 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -26,6 +25,8 @@
 #include <vector>
 
 #ifdef __linux__
+// makedev: <sys/types.h> declares it on macOS, <sys/sysmacros.h> on Linux.
+#include <sys/sysmacros.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/inotify.h>
@@ -544,6 +545,7 @@ TEST_P(WriteFile, FailuresWhileWritingAndWithoutRightsChangeNothing) {
     ::chmod(locked.c_str(), 0755);
 }
 
+// Linux only: the refusal is made by a seccomp filter, which macOS has no counterpart of.
 #ifdef __linux__
 // Makes every fchmod of this process fail with EPERM, as a file system that keeps no Unix rights
 // (a FAT or SMB mount, say) answers it.
@@ -709,6 +711,8 @@ TEST(WriteFileKilled, NamedLeavesTheOldTextWhole) {
     EXPECT_GT(runs.killed, 0);
 }
 
+// Linux only: the unnamed way needs O_TMPFILE and the watch inotify, and macOS has neither (it
+// writes by the named way alone, which every test above runs there).
 #ifdef __linux__
 // What the directory sees of one write: the names that were written to, and the names created.
 struct DirectoryEvents {

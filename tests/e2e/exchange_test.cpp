@@ -102,7 +102,7 @@ struct BrokenStreamRun {
 BrokenStreamRun runWithBrokenStream(const std::vector<std::string>& arguments, int broken, bool closeInstead,
                                     const std::string& otherFile) {
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return {};
+    if (!standin::closeOnExecPipe(fds)) return {};
     close(fds[0]);
     const int other = broken == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO;
     posix_spawn_file_actions_t actions;

@@ -28,7 +28,10 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#ifdef __linux__
+// makedev: <sys/types.h> declares it on macOS, <sys/sysmacros.h> on Linux.
 #include <sys/sysmacros.h>
+#endif
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -92,7 +95,12 @@ void readInto(int fd, std::string& text, bool& open) {
 HostRun runTessary(const Start& host, const std::vector<std::string>& arguments) {
     int out[2];
     int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return {};
+    if (!standin::closeOnExecPipe(out)) return {};
+    if (!standin::closeOnExecPipe(err)) {
+        close(out[0]);
+        close(out[1]);
+        return {};
+    }
     std::vector<std::string> argv{TESSARY_BINARY};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<std::string> environment = environmentWith(host.environment);

@@ -2,10 +2,16 @@
 """Draws the page of one trace file with `tessary-replay --html`, loads it in headless Chromium
 with the network off, and checks what a person would see there against the trace itself.
 
-usage: check_page.py --replay BIN --trace FILE --out DIR [--browser BIN] [--expect WHAT]... [--hostile]
-                     [--no-browser]
+usage: check_page.py --replay BIN --trace FILE --out DIR [--browser BIN] [--network-off WAY]
+                     [--browser-option OPTION]... [--expect WHAT]... [--hostile] [--no-browser]
 
 --no-browser (the sanitizer build): only the replay's report and the page file are checked.
+--browser: the headless Chromium of scripts/setup unless named (on Apple hosts CMake names the
+  runner's Google Chrome); a browser that is not there fails the check.
+--network-off: how the browser is kept off the network: "unshare" (Linux, the default), a network
+  namespace of its own; "sandbox-exec" (macOS), macOS's own sandbox denying every network
+  operation but those on local (Unix domain) sockets, proven to refuse a connection before use.
+--browser-option: one more command-line option for the browser (macOS: --use-mock-keychain).
 
 Checks, each failing the test with a line that says what is wrong:
   - the replay's report and exit status are the same with and without --html;
@@ -30,6 +36,7 @@ import html.parser
 import os
 import re
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -235,9 +242,51 @@ def check_file(page_text, trace_text):
 # ---- the browser ---------------------------------------------------------------------------
 
 
+# How the browser runs: set from the command line by main.
+BROWSER = {"network off": "unshare", "options": []}
+
+# macOS: every network operation denied, but those on local (Unix domain) sockets, which the
+# browser's own processes may use among themselves.
+SANDBOX_PROFILE = "(version 1)(allow default)(deny network*)(allow network* (local unix-socket) (remote unix-socket))"
+
+
+def sandbox_prefix():
+    """macOS: a command prefix that runs the browser under macOS's own sandbox with the network
+    denied. Proven before use: a program under it cannot connect to a port that is open on this
+    machine, as it can without it."""
+    prefix = ["/usr/bin/sandbox-exec", "-p", SANDBOX_PROFILE]
+    probe = ("import socket, sys\n"
+             "try:\n"
+             "    socket.create_connection(('127.0.0.1', int(sys.argv[1])), timeout=5).close()\n"
+             "except OSError:\n"
+             "    sys.exit(7)\n")
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as listener:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(4)
+        port = str(listener.getsockname()[1])
+        try:
+            free = subprocess.run([sys.executable, "-c", probe, port], capture_output=True, timeout=30)
+            boxed = subprocess.run(prefix + [sys.executable, "-c", probe, port], capture_output=True, timeout=30)
+        except (OSError, subprocess.TimeoutExpired) as error:
+            raise SystemExit("check_page: cannot run the network probe under sandbox-exec: %s" % error)
+    if free.returncode != 0:
+        raise SystemExit("check_page: the network probe cannot connect even without the sandbox (status %d): %s" %
+                         (free.returncode, free.stderr.decode("utf-8", "replace")[-500:]))
+    if boxed.returncode == 0:
+        raise SystemExit("check_page: under sandbox-exec a connection still goes through: the browser would have network")
+    if boxed.returncode != 7:
+        raise SystemExit("check_page: sandbox-exec fails (status %d): %s" %
+                         (boxed.returncode, boxed.stderr.decode("utf-8", "replace")[-500:]))
+    return prefix
+
+
 def network_off_prefix():
-    """A command prefix that runs the browser with no network at all: a network namespace of
-    its own, holding only a loopback that is down."""
+    """A command prefix that runs the browser with no network at all: on Linux a network
+    namespace of its own, holding only a loopback that is down; on macOS its sandbox."""
+    if BROWSER["network off"] == "sandbox-exec":
+        if "sandbox" not in BROWSER:
+            BROWSER["sandbox"] = sandbox_prefix()
+        return BROWSER["sandbox"]
     for prefix in (["unshare", "--net"], ["unshare", "--map-root-user", "--net"]):
         try:
             if subprocess.run(prefix + ["true"], capture_output=True, timeout=10).returncode == 0:
@@ -252,7 +301,7 @@ def browse(browser, page, screenshot, width=1280, height=1600):
         browser, "--headless", "--no-sandbox", "--disable-gpu", "--hide-scrollbars", "--no-first-run",
         "--disable-extensions", "--disable-background-networking", "--disable-component-update",
         "--user-data-dir=" + os.path.join(os.path.dirname(screenshot), "profile-" + os.path.basename(screenshot)),
-        "--window-size=%d,%d" % (width, height), "--timeout=20000",
+        "--window-size=%d,%d" % (width, height), "--timeout=20000"] + BROWSER["options"] + [
         "--screenshot=" + screenshot, "--dump-dom", "file://" + os.path.abspath(page)]
     try:
         done = subprocess.run(command, capture_output=True, timeout=60)
@@ -519,10 +568,16 @@ def main():
     parser.add_argument("--browser", default=shutil.which("chromium-headless-shell") or shutil.which("chromium"))
     parser.add_argument("--expect", action="append", default=[], choices=["outside", "no-selection"])
     parser.add_argument("--hostile", action="store_true")
+    parser.add_argument("--network-off", choices=["unshare", "sandbox-exec"], default="unshare")
+    parser.add_argument("--browser-option", action="append", default=[])
     parser.add_argument("--no-browser", action="store_true")
     args = parser.parse_args()
     if not args.browser and not args.no_browser:
         raise SystemExit("check_page: no headless Chromium (scripts/setup installs chromium-headless-shell)")
+    if not args.no_browser and not os.access(args.browser, os.X_OK):
+        raise SystemExit("check_page: no browser at %s" % args.browser)
+    BROWSER["network off"] = args.network_off
+    BROWSER["options"] = args.browser_option
     os.makedirs(args.out, exist_ok=True)
     name = os.path.splitext(os.path.basename(args.trace))[0]
     page = os.path.join(args.out, name + ".html")

@@ -432,6 +432,8 @@ TEST(PageFile, WrittenByTheProductsWriteWithItsRules) {
     ::umask(mask);
 }
 
+// Linux only: the renames are watched through inotify, which macOS lacks. The write is the
+// product's atomic write, whose way on macOS (a named auxiliary file) write_file_test runs there.
 #ifdef __linux__
 // The page's text is held beside the page until it takes the page's place: the page arrives by
 // a rename within its own directory, from an auxiliary name there, not from another directory.

@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+// The environment handed on to tessary-replay: POSIX leaves its declaration to the program.
+extern char** environ;
+
 namespace {
 
 const std::string kFixtures = TESSARY_REPLAY_FIXTURES;

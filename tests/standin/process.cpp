@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <poll.h>
 #include <spawn.h>
 #include <sstream>
@@ -25,6 +26,9 @@ namespace standin {
 namespace {
 
 constexpr const char* kPython = "/usr/bin/python3";
+
+// Held while a program is started, and while the pipes for it are made (closeOnExecPipe).
+std::mutex startingPrograms;
 
 std::vector<std::string> changedEnvironment(const std::vector<std::string>& changes) {
     std::vector<std::string> environment;
@@ -74,18 +78,32 @@ int waitForExit(pid_t pid) {
 
 }  // namespace
 
+bool closeOnExecPipe(int ends[2]) {
+    if (pipe(ends) != 0) return false;
+    if (fcntl(ends[0], F_SETFD, FD_CLOEXEC) == 0 && fcntl(ends[1], F_SETFD, FD_CLOEXEC) == 0) return true;
+    close(ends[0]);
+    close(ends[1]);
+    return false;
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv,
                          const std::vector<std::string>& environmentChanges) {
     ProcessResult result;
     int output[2];
     int error[2];
-    if (pipe2(output, O_CLOEXEC) != 0) return result;
-    if (pipe2(error, O_CLOEXEC) != 0) {
-        close(output[0]);
-        close(output[1]);
-        return result;
+    pid_t pid = -1;
+    {
+        // The pipes' ends are marked close-on-exec only after they exist: no other thread of the
+        // test starts a program meanwhile (two runs at once), which would keep them open.
+        const std::lock_guard<std::mutex> starting(startingPrograms);
+        if (!closeOnExecPipe(output)) return result;
+        if (!closeOnExecPipe(error)) {
+            close(output[0]);
+            close(output[1]);
+            return result;
+        }
+        pid = spawn(argv, environmentChanges, output[1], error[1]);
     }
-    const pid_t pid = spawn(argv, environmentChanges, output[1], error[1]);
     close(output[1]);
     close(error[1]);
     pollfd streams[2] = {{output[0], POLLIN, 0}, {error[0], POLLIN, 0}};
@@ -146,7 +164,10 @@ std::optional<StandIn> start(const std::vector<std::string>& options,
     // The stand-in's own chatter (GTK, D-Bus activation) stays in a file of its directory.
     const int log = ::open((pattern + "/standin.log").c_str(),
                            O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    standIn.pid = spawn(argv, {}, log, log);
+    {
+        const std::lock_guard<std::mutex> starting(startingPrograms);
+        standIn.pid = spawn(argv, {}, log, log);
+    }
     if (log >= 0) close(log);
     if (standIn.pid <= 0) {
         stop(standIn);

@@ -53,6 +53,12 @@ std::vector<std::string> events(const StandIn& standIn);
 bool waitForEvent(const StandIn& standIn, const std::string& line, std::size_t times = 1,
                   std::chrono::milliseconds patience = std::chrono::seconds(10));
 
+// A pipe whose two ends no program started from here inherits: pipe, then FD_CLOEXEC on each end
+// (macOS has no pipe2). False, with nothing left open, when either step fails. The flags are set
+// after the pipe exists, so a thread that starts a program meanwhile could hand the ends on: call
+// it where no other thread starts programs.
+bool closeOnExecPipe(int ends[2]);
+
 // The whole content of a file, or nothing when it cannot be read.
 std::optional<std::string> readFile(const std::string& path);
 
