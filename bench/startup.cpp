@@ -27,7 +27,7 @@ constexpr std::string_view kUsageLine = "TESSARY: usage: tessary <command-id> <a
 // not the usage line or the status was not 1.
 double timeToUsage(const std::string& tessary) {
     int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+    if (!standin::closeOnExecPipe(pipeFds)) return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
