@@ -8,6 +8,7 @@
 #include "ax/query.h"
 #include "main/preconditions.h"
 #include "main/run.h"
+#include "main/version.h"
 #include "target/alert.h"
 #include "target/script_window.h"
 #include "text/unicode.h"
@@ -310,6 +311,12 @@ int runDoctor(int argc, const char* const* argv) {
         std::printf("%s\n", std::string(kUsage).c_str());
         std::printf("Checks every precondition of a tessary run, clicks nothing; one line per check.\n");
         std::printf("Exit status 0 when no check fails, 1 when one does, 2 for a usage error. See tessary-doctor(1).\n");
+        std::printf("tessary-doctor --version prints its version.\n");
+        std::fflush(stdout);
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("tessary-doctor %s\n", tessary::build().c_str());
         std::fflush(stdout);
         return 0;
     }

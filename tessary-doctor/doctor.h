@@ -42,7 +42,8 @@ std::vector<Check> examine();
 std::string lineOf(const Check& check);
 
 // The whole doctor for this command line: the usage (status 2 on standard error, status 0 for
-// --help on standard output), or the checks, printed once all are made, with status 0 when none
+// --help on standard output), the version (`tessary-doctor 0.1.0 (4544b81)`, status 0 for
+// --version), or the checks, printed once all are made, with status 0 when none
 // failed and 1 when one did. Traces like a run when TESSARY_TRACE asks for it.
 int runDoctor(int argc, const char* const* argv);
 

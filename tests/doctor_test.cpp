@@ -14,6 +14,7 @@
 #include <map>
 #include <sstream>
 
+#include "main/version.h"
 #include "support/child_run.h"
 #include "support/desktops.h"
 #include "support/doctor_lines.h"
@@ -385,7 +386,9 @@ TEST(Doctor, ChangesNothing) {
 TEST(Doctor, ItsTraceReplaysAndLeavesAChangedRecordingWhereItDiverges) {
     const DoctorRun run = runDoctor(readyDesktop());
     const std::string trace = readFile(run.trace).value_or("");
-    ASSERT_NE(trace.find(" start version=4 tool=doctor argc=1 arg=\"tessary-doctor\"\n"), std::string::npos) << trace;
+    ASSERT_NE(trace.find(" start version=5 build=\"" + tessary::build() + "\" tool=doctor argc=1 arg=\"tessary-doctor\"\n"),
+              std::string::npos)
+        << trace;
     // The row's click point moved 300 points down: the replayed doctor looks elsewhere.
     std::string changed = trace;
     const std::string from = "kind=point value=50,150";
