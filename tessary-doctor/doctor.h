@@ -32,7 +32,7 @@ struct Check {
 // The names of the checks, in the order they are printed; "trace" only when TESSARY_TRACE is
 // set.
 inline constexpr std::string_view kCheckNames[] = {
-    "permission", "input", "running", "answering", "alert", "inspector", "row-in-view",
+    "permission", "input", "signature", "running", "answering", "alert", "inspector", "row-in-view",
     "row-point", "run-point", "in-front", "rename", "lock", "trace"};
 
 // Asks everything once, through the seam as the run asks it, and returns the checks in order.
