@@ -42,15 +42,17 @@ CodeSignature codeSignature() {
         return signature;
     }
     signature.team = textIn(copied, kSecCodeInfoTeamIdentifier);
-    std::uint32_t flags = 0;
+    // The flags are a 32-bit set; read as a 64-bit integer, the one conversion that holds any of them.
+    std::int64_t flags = 0;
     const CFTypeRef number = CFDictionaryGetValue(copied, kSecCodeInfoFlags);
     if (number == nullptr || CFGetTypeID(number) != CFNumberGetTypeID() ||
-        !CFNumberGetValue(static_cast<CFNumberRef>(number), kCFNumberSInt32Type, &flags)) {
+        !CFNumberGetValue(static_cast<CFNumberRef>(number), kCFNumberSInt64Type, &flags)) {
         // Signed, but the kind is not told.
         signature.kind = SignatureKind::unknown;
         return signature;
     }
-    signature.kind = (static_cast<std::uint64_t>(flags) & kSecCodeSignatureAdhoc) != 0 ? SignatureKind::adHoc : SignatureKind::certificate;
+    const bool adHoc = (static_cast<std::uint64_t>(flags) & kSecCodeSignatureAdhoc) != 0;
+    signature.kind = adHoc ? SignatureKind::adHoc : SignatureKind::certificate;
     return signature;
 }
 

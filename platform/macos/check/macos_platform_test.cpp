@@ -349,7 +349,9 @@ TEST_F(MacosPlatform, ReadsItsOwnSignature) {
         const std::vector<std::string> calls = fake_apple::calls();
         ASSERT_EQ(calls.size(), c.calls);
         EXPECT_EQ(calls[0], "SecCodeCopySelf flags=0");
-        if (c.calls > 1) EXPECT_EQ(calls[1], "SecCodeCopySigningInformation flags=2");
+        if (c.calls > 1) {
+            EXPECT_EQ(calls[1], "SecCodeCopySigningInformation flags=2");
+        }
         EXPECT_EQ(fake_apple::liveObjects(), 0u) << "a reference left unreleased";
         EXPECT_EQ(fake_apple::faults(), std::vector<std::string>{});
     }
