@@ -634,7 +634,7 @@ TEST(Trace, TheActivationsAnswerAndEachReadingOfALateSelectionAreShown) {
         EXPECT_EQ(outcome.status, c.refuse ? 1 : 0);
         const std::vector<TraceLine> lines = readTrace(directory + "/trace");
         ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.front().value("version"), "4");
+        EXPECT_EQ(lines.front().value("version"), "5");
         const std::vector<TraceLine> activation = eventsOf(lines, {"activate"});
         ASSERT_EQ(activation.size(), 1u);
         EXPECT_EQ(activation[0].fields.size(), 3u);
