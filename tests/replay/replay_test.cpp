@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+// Declared by no header on macOS.
+extern char** environ;
+
 namespace {
 
 const std::string kFixtures = TESSARY_REPLAY_FIXTURES;
