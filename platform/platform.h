@@ -217,4 +217,22 @@ LockTest testRunLock();
 // A monotonic clock, in microseconds from an arbitrary start.
 std::int64_t monotonicMicroseconds();
 
+// How the running executable is signed, as the platform's code signing reads it. macOS ties an
+// Accessibility grant to it.
+enum class SignatureKind {
+    unknown,       // the platform does not say (it has no code signing)
+    unsignedCode,  // no signature at all
+    adHoc,         // signed without a certificate
+    certificate,   // signed with a certificate
+};
+struct CodeSignature {
+    SignatureKind kind = SignatureKind::unknown;
+    std::string identifier;  // the signature's identifier; empty when unsigned or unknown
+    std::string team;        // the certificate's team identifier; empty when it names none
+};
+
+// The running process's own signature. Not traced: it describes this executable, not the
+// desktop, and a replay answers for its own.
+CodeSignature codeSignature();
+
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include "ax/query.h"
 #include "main/preconditions.h"
 #include "main/run.h"
+#include "main/version.h"
 #include "target/alert.h"
 #include "target/script_window.h"
 #include "text/unicode.h"
@@ -51,10 +52,12 @@ struct Ancestor {
     std::string path;
 };
 
-// This process's parents, nearest first, as far as the process table tells.
-std::vector<Ancestor> ancestors(std::int64_t own) {
+// This process's parents, nearest first, as far as the process table tells; `ownPath` gets this
+// process's own executable as the table names it.
+std::vector<Ancestor> ancestors(std::int64_t own, std::string& ownPath) {
     std::vector<Ancestor> found;
     std::optional<platform::ProcessEntry> entry = traced::processEntry(own);
+    if (entry) ownPath = entry->path;
     for (int step = 0; entry && entry->parentId > 1 && step < kAncestors; ++step) {
         const std::int64_t parent = entry->parentId;
         entry = traced::processEntry(parent);
@@ -87,6 +90,71 @@ std::string starterText(const std::optional<Starter>& starter, const std::vector
     if (parents.empty()) return "this program itself";
     return "this program itself (no application among its parents; parent " + parents.front().path + ", pid " +
            std::to_string(parents.front().pid) + ")";
+}
+
+// This program as System Settings lists it: tessary, with the file the process table names.
+std::string thisProgram(const std::string& ownPath) {
+    return "tessary" + (ownPath.empty() ? std::string() : " (" + ownPath + ")");
+}
+
+// The process that macOS most likely asks about for this one (its responsible process): the
+// outermost application among the parents, else this program itself; and how to see it.
+std::string askedAbout(const std::optional<Starter>& starter, const std::vector<Ancestor>& parents,
+                       const std::string& ownPath) {
+    std::string text;
+    if (starter) {
+        text = starter->name + " (pid " + std::to_string(starter->pid) + "), the outermost application among the parents";
+    } else {
+        text = thisProgram(ownPath) + " itself, no application being among its parents";
+        if (!parents.empty()) text += " (parent " + parents.front().path + ", pid " + std::to_string(parents.front().pid) + ")";
+    }
+    return text + ", most likely; on macOS, to confirm, run log stream --predicate 'subsystem == \"com.apple.TCC\"' "
+                  "during a run: its request names the responsible process";
+}
+
+// The identifier that a grant of this program goes by: its signature's, else the build's.
+std::string grantIdentifier(const platform::CodeSignature& signature) {
+    return signature.identifier.empty() ? std::string(tessary::identifier()) : signature.identifier;
+}
+
+// What to do for a missing grant: allow the process that macOS asks about; a grant that shows as
+// on but no longer works belongs to another build, and is made anew.
+std::string grantRemedy(const std::optional<Starter>& starter, const std::string& ownPath,
+                        const platform::CodeSignature& signature) {
+    const std::string allow = "allow " + (starter ? starter->name : thisProgram(ownPath)) +
+                              " in System Settings > Privacy & Security > Accessibility; if it shows as allowed already, "
+                              "remove its entry and add it again";
+    if (starter) return allow;
+    return allow + ", or run tccutil reset Accessibility " + grantIdentifier(signature) + " and allow it again";
+}
+
+// What macOS ties an Accessibility grant of this program to, and whether the grant survives an
+// update. Information only: a run goes ahead whatever the signature.
+Check signatureCheck(const platform::CodeSignature& signature, const std::optional<Starter>& starter) {
+    const std::string identifier = "identifier " + grantIdentifier(signature);
+    // While an application among the parents is the one asked about, its grant is the one
+    // that counts, not this program's.
+    const std::string counts =
+        starter ? "; for now macOS asks about " + starter->name + ", whose grant is its own" : std::string();
+    switch (signature.kind) {
+        case platform::SignatureKind::certificate:
+            if (!signature.team.empty()) {
+                return okLine("signature", "Developer ID of team " + signature.team + ", " + identifier +
+                                               ": an Accessibility grant survives an update signed the same way" + counts);
+            }
+            return okLine("signature", "a certificate without a team (self-signed), " + identifier +
+                                           ": an Accessibility grant survives a rebuild signed with the same certificate" +
+                                           counts);
+        case platform::SignatureKind::adHoc:
+            return okLine("signature", "ad-hoc, " + identifier +
+                                           ": macOS ties an Accessibility grant to this build alone, so it does not "
+                                           "survive an update (System Settings still shows it as on)" +
+                                           counts);
+        case platform::SignatureKind::unsignedCode:
+            return okLine("signature", "unsigned: an Accessibility grant does not survive an update" + counts);
+        case platform::SignatureKind::unknown: break;
+    }
+    return unknownLine("signature", "the platform does not say how this program is signed (it ties no grant to a signature)");
 }
 
 std::string processName(std::int64_t pid) {
@@ -252,13 +320,14 @@ void examineCorelDraw(std::vector<Check>& checks, const tessary::Run& run, std::
 std::vector<Check> examine() {
     std::vector<Check> checks;
     const std::int64_t own = traced::ownProcessId();
-    const std::vector<Ancestor> parents = ancestors(own);
+    std::string ownPath;
+    const std::vector<Ancestor> parents = ancestors(own, ownPath);
     const std::optional<Starter> starter = starterOf(parents);
-    const std::string decidedFor = starterText(starter, parents);
+    const platform::CodeSignature signature = platform::codeSignature();
 
     const bool trusted = traced::isProcessTrusted();
-    const std::string grant = "allow " + (starter ? starter->name : std::string("the program that runs tessary")) +
-                              " in System Settings > Privacy & Security > Accessibility";
+    const std::string grant = grantRemedy(starter, ownPath, signature);
+    const std::string decidedFor = askedAbout(starter, parents, ownPath);
     if (trusted) {
         checks.push_back(okLine("permission", "accessibility allowed; the system decides for " + decidedFor));
     } else {
@@ -269,6 +338,7 @@ std::vector<Check> examine() {
     } else {
         checks.push_back(failLine("input", "posting events not allowed", grant));
     }
+    checks.push_back(signatureCheck(signature, starter));
 
     std::vector<platform::Application> running = traced::runningApplications(tessary::kBundleIdentifier);
     const std::size_t instances = running.size();
@@ -310,6 +380,12 @@ int runDoctor(int argc, const char* const* argv) {
         std::printf("%s\n", std::string(kUsage).c_str());
         std::printf("Checks every precondition of a tessary run, clicks nothing; one line per check.\n");
         std::printf("Exit status 0 when no check fails, 1 when one does, 2 for a usage error. See tessary-doctor(1).\n");
+        std::printf("tessary-doctor --version prints its version.\n");
+        std::fflush(stdout);
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("tessary-doctor %s\n", tessary::build().c_str());
         std::fflush(stdout);
         return 0;
     }

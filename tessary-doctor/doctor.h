@@ -32,7 +32,7 @@ struct Check {
 // The names of the checks, in the order they are printed; "trace" only when TESSARY_TRACE is
 // set.
 inline constexpr std::string_view kCheckNames[] = {
-    "permission", "input", "running", "answering", "alert", "inspector", "row-in-view",
+    "permission", "input", "signature", "running", "answering", "alert", "inspector", "row-in-view",
     "row-point", "run-point", "in-front", "rename", "lock", "trace"};
 
 // Asks everything once, through the seam as the run asks it, and returns the checks in order.
@@ -42,7 +42,8 @@ std::vector<Check> examine();
 std::string lineOf(const Check& check);
 
 // The whole doctor for this command line: the usage (status 2 on standard error, status 0 for
-// --help on standard output), or the checks, printed once all are made, with status 0 when none
+// --help on standard output), the version (`tessary-doctor 0.1.0 (4544b81)`, status 0 for
+// --version), or the checks, printed once all are made, with status 0 when none
 // failed and 1 when one did. Traces like a run when TESSARY_TRACE asks for it.
 int runDoctor(int argc, const char* const* argv);
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "main/run.h"
+#include "main/version.h"
 #include "platform/posix/write_file.h"
 #include "platform/replay/replay_desktop.h"
 #include "tessary-doctor/doctor.h"
@@ -187,7 +188,12 @@ int main(int argc, char** argv) {
     std::string path;
     std::string pagePath;
     if (argc == 2 && std::string_view(argv[1]) == "--help") {
-        std::cout << kUsage << "\nReplays each run of a trace through the run's own code; see tessary-replay(1).\n";
+        std::cout << kUsage << "\nReplays each run of a trace through the run's own code; see tessary-replay(1).\n"
+                  << "tessary-replay --version prints its version.\n";
+        return 0;
+    }
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::cout << "tessary-replay " << tessary::build() << "\n";
         return 0;
     }
     for (int i = 1; i < argc; ++i) {

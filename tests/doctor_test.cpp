@@ -14,6 +14,7 @@
 #include <map>
 #include <sstream>
 
+#include "main/version.h"
 #include "support/child_run.h"
 #include "support/desktops.h"
 #include "support/doctor_lines.h"
@@ -123,8 +124,12 @@ TEST(Doctor, AReadyDesktopIsOkOnEveryLineInTheRunsOrder) {
     const std::string trace = run.trace;
     EXPECT_EQ(linesOf(run.outcome.out),
               (std::vector<std::string>{
-                  "ok          permission: accessibility allowed; the system decides for Terminal.app (pid 800)",
+                  "ok          permission: accessibility allowed; the system decides for Terminal.app (pid 800), the outermost "
+                  "application among the parents, most likely; on macOS, to confirm, run log stream --predicate 'subsystem == "
+                  "\"com.apple.TCC\"' during a run: its request names the responsible process",
                   "ok          input: posting events allowed",
+                  "ok          signature: Developer ID of team ABCDE12345, identifier com.tessary.tessary: an Accessibility "
+                  "grant survives an update signed the same way; for now macOS asks about Terminal.app, whose grant is its own",
                   "ok          running: 1 instance; a run binds pid 4242",
                   "ok          answering: first answer after 0.0 ms",
                   "ok          alert: no alert open",
@@ -171,13 +176,16 @@ TEST(Doctor, EachPreconditionBrokenAloneFailsExactlyItsOwnLine) {
         {"no accessibility permission",
          [] { auto d = readyDesktop(); d.trusted = false; return d; }, {},
          {{"permission", "fail"}},
-         "fail        permission: accessibility not allowed; the system decides for Terminal.app (pid 800) -- what to do: "
-         "allow Terminal.app in System Settings > Privacy & Security > Accessibility"},
+         "fail        permission: accessibility not allowed; the system decides for Terminal.app (pid 800), the outermost "
+         "application among the parents, most likely; on macOS, to confirm, run log stream --predicate 'subsystem == "
+         "\"com.apple.TCC\"' during a run: its request names the responsible process -- what to do: allow Terminal.app "
+         "in System Settings > Privacy & Security > Accessibility; if it shows as allowed already, remove its entry and add "
+         "it again"},
         {"no event posting",
          [] { auto d = readyDesktop(); d.mayPostEvents = false; return d; }, {},
          {{"input", "fail"}},
          "fail        input: posting events not allowed -- what to do: allow Terminal.app in System Settings > Privacy & "
-         "Security > Accessibility"},
+         "Security > Accessibility; if it shows as allowed already, remove its entry and add it again"},
         {"CorelDRAW not running",
          [] { auto d = readyDesktop(); d.applications.clear(); return d; }, {},
          {{"running", "fail"}, {"answering", "cannot tell"}, {"alert", "cannot tell"}, {"inspector", "cannot tell"},
@@ -466,7 +474,9 @@ TEST(Doctor, ChangesNothing) {
 TEST(Doctor, ItsTraceReplaysAndLeavesAChangedRecordingWhereItDiverges) {
     const DoctorRun run = runDoctor(readyDesktop());
     const std::string trace = readFile(run.trace).value_or("");
-    ASSERT_NE(trace.find(" start version=4 tool=doctor argc=1 arg=\"tessary-doctor\"\n"), std::string::npos) << trace;
+    ASSERT_NE(trace.find(" start version=5 build=\"" + tessary::build() + "\" tool=doctor argc=1 arg=\"tessary-doctor\"\n"),
+              std::string::npos)
+        << trace;
     // The row's click point moved 300 points down: the replayed doctor looks elsewhere.
     std::string changed = trace;
     const std::string from = "kind=point value=50,150";
@@ -632,6 +642,86 @@ TEST(Doctor, TheLockTestsTraceLineHoldsWhatTheTestFound) {
             found.push_back(line.substr(event + 1, line.rfind(" took=") - event - 1));
         }
         EXPECT_EQ(found, std::vector<std::string>{c.line});
+    }
+}
+
+// --version prints the doctor's name, version and commit, asks nothing and writes no trace.
+TEST(Doctor, Version) {
+    const DoctorRun version = runDoctor(readyDesktop(), {}, {"--version"});
+    EXPECT_EQ(version.outcome.status, 0);
+    EXPECT_EQ(version.outcome.out, "tessary-doctor " + tessary::build() + "\n");
+    EXPECT_EQ(version.outcome.err, "");
+    EXPECT_EQ(version.outcome.record, std::vector<std::string>{});
+    EXPECT_EQ(version.files, std::vector<std::string>{});
+}
+
+// The signature line names what macOS ties a grant to and whether it survives an update; it is
+// information, never a failure. Started by no application, the doctor says macOS asks about
+// tessary itself, and a missing grant's remedy names the identifier to reset.
+TEST(Doctor, TheSignatureAndWhomMacosAsks) {
+    using platform::SignatureKind;
+    const std::string id = "com.tessary.tessary";
+    struct Case {
+        const char* what;
+        platform::CodeSignature signature;
+        std::string verdict;
+        std::string found;  // the signature line after its name
+    };
+    const Case cases[] = {
+        {"Developer ID", {SignatureKind::certificate, id, "ABCDE12345"}, "ok",
+         "Developer ID of team ABCDE12345, identifier " + id + ": an Accessibility grant survives an update signed the same way"},
+        {"self-signed", {SignatureKind::certificate, "org.example.tessary", ""}, "ok",
+         "a certificate without a team (self-signed), identifier org.example.tessary: an Accessibility grant survives a "
+         "rebuild signed with the same certificate"},
+        {"ad-hoc", {SignatureKind::adHoc, id, ""}, "ok",
+         "ad-hoc, identifier " + id + ": macOS ties an Accessibility grant to this build alone, so it does not survive an "
+         "update (System Settings still shows it as on)"},
+        {"unsigned", {SignatureKind::unsignedCode, "", ""}, "ok",
+         "unsigned: an Accessibility grant does not survive an update"},
+        {"the platform does not say", {}, "cannot tell",
+         "the platform does not say how this program is signed (it ties no grant to a signature)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const bool fromTerminal : {true, false}) {
+            SCOPED_TRACE(fromTerminal ? "started from Terminal" : "started by a service");
+            fake::Desktop desktop = readyDesktop();
+            desktop.signature = c.signature;
+            desktop.trusted = false;
+            if (!fromTerminal) desktop.processes[0].second.parentId = 1;
+            const DoctorRun run = runDoctor(std::move(desktop));
+            EXPECT_EQ(verdicts(run.outcome.out).at("signature"), c.verdict);
+            const std::string counts = fromTerminal && c.signature.kind != SignatureKind::unknown
+                                           ? "; for now macOS asks about Terminal.app, whose grant is its own"
+                                           : "";
+            EXPECT_EQ(lineNamed(run.outcome.out, "signature").substr(12), "signature: " + c.found + counts);
+            const std::string permission = lineNamed(run.outcome.out, "permission");
+            const std::string remedy = permission.substr(permission.find(" -- what to do: ") + 16);
+            if (fromTerminal) {
+                EXPECT_NE(permission.find("decides for Terminal.app (pid 800), the outermost application among the parents, "
+                                          "most likely"),
+                          std::string::npos)
+                    << permission;
+                EXPECT_EQ(remedy, "allow Terminal.app in System Settings > Privacy & Security > Accessibility; if it shows "
+                                  "as allowed already, remove its entry and add it again");
+            } else {
+                EXPECT_NE(permission.find("decides for tessary (/usr/local/bin/tessary-doctor) itself, no application being "
+                                          "among its parents, most likely"),
+                          std::string::npos)
+                    << permission;
+                // The signature's identifier, else the build's.
+                const std::string reset = c.signature.identifier.empty() ? std::string(tessary::identifier())
+                                                                          : c.signature.identifier;
+                EXPECT_EQ(remedy, "allow tessary (/usr/local/bin/tessary-doctor) in System Settings > Privacy & Security > "
+                                  "Accessibility; if it shows as allowed already, remove its entry and add it again, or "
+                                  "run tccutil reset Accessibility " + reset + " and allow it again");
+            }
+            EXPECT_NE(permission.find("to confirm, run log stream --predicate 'subsystem == \"com.apple.TCC\"' during a "
+                                      "run: its request names the responsible process"),
+                      std::string::npos)
+                << permission;
+            EXPECT_EQ(run.outcome.status, 1) << "the permission fails, not the signature";
+        }
     }
 }
 

@@ -64,6 +64,38 @@ TEST(TraceReader, ReadsTheActivationWithAndWithoutItsAnswer) {
     EXPECT_EQ(read.lines[3].field("allowed"), nullptr);
 }
 
+// The program's version came with version 5, right after the format's version; a start line
+// of an older trace, without it, still reads, with or without a tool.
+TEST(TraceReader, ReadsTheStartWithAndWithoutTheProgramsVersion) {
+    const std::string text =
+        "0.000 41 start version=5 build=\"0.1.0 (4544b81)\" argc=1 arg=\"tessary\"\n"
+        "0.000 42 start version=5 build=\"0.1.0 (unknown)\" tool=doctor argc=1 arg=\"tessary-doctor\"\n"
+        "0.000 43 start version=4 tool=doctor argc=1 arg=\"tessary-doctor\"\n"
+        "0.000 44 start version=2 argc=1 arg=\"tessary\"\n";
+    const trace::ReadTrace read = trace::readTrace(text);
+    ASSERT_EQ(read.error, std::nullopt);
+    ASSERT_EQ(read.lines.size(), 4u);
+    EXPECT_EQ(read.lines[0].field("build")->value, "0.1.0 (4544b81)");
+    EXPECT_EQ(read.lines[1].field("build")->value, "0.1.0 (unknown)");
+    EXPECT_EQ(read.lines[1].field("tool")->value, "doctor");
+    EXPECT_EQ(read.lines[2].field("build"), nullptr);
+    EXPECT_EQ(read.lines[3].field("build"), nullptr);
+    EXPECT_EQ(read.lines[3].field("arg")->value, "tessary");
+    // Where the writer never writes it, or bare, it is refused.
+    const struct {
+        const char* line;
+        const char* error;
+    } wrong[] = {
+        {"0.000 41 start version=5 tool=doctor build=\"0.1.0 (x)\" argc=0\n", "expected argc= where build= stands"},
+        {"0.000 41 start version=5 build=0.1.0 argc=0\n", "build= must be a quoted text"},
+    };
+    for (const auto& c : wrong) {
+        SCOPED_TRACE(c.line);
+        const trace::ReadTrace refused = trace::readTrace(c.line);
+        EXPECT_EQ(refused.error, std::string("trace line 1: ") + c.error);
+    }
+}
+
 TEST(TraceReader, NamesTheLineAndWhatIsWrongWithIt) {
     const std::string good = "0.000 41 trust trusted=yes took=0.010\n";
     const struct {

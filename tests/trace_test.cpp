@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "main/run.h"
+#include "main/version.h"
 #include "support/child_run.h"
 #include "support/desktops.h"
 #include "support/trace_lines.h"
@@ -346,6 +347,25 @@ TEST(Trace, HoldsTheBindingTheAnswersTheClicksAndTheWrite) {
     }
 }
 
+// The start line says which build wrote the trace: the format's version, then the program's
+// version and commit as `--version` prints them, and the reader gives both back.
+TEST(Trace, TheStartLineRecordsTheProgramsVersion) {
+    const std::string directory = scratchDirectory();
+    runWithTrace(corelDesktop(relayAnswer("1")), {"1", directory + "/result"}, directory + "/trace");
+    const std::string text = readFile(directory + "/trace").value_or("");
+    const std::string start = text.substr(0, text.find('\n'));
+    EXPECT_NE(start.find(" start version=" + std::string(trace::kVersionText) + " build=\"" + tessary::build() + "\" argc=3 "),
+              std::string::npos)
+        << start;
+    const trace::ReadTrace read = trace::readTrace(text);
+    ASSERT_EQ(read.error, std::nullopt);
+    ASSERT_FALSE(read.lines.empty());
+    ASSERT_NE(read.lines[0].field("build"), nullptr);
+    EXPECT_EQ(read.lines[0].field("build")->value, std::string(tessary::version()) + " (" + std::string(tessary::commit()) + ")");
+    EXPECT_FALSE(tessary::version().empty());
+    EXPECT_FALSE(tessary::commit().empty());
+}
+
 TEST(Trace, AFailedWriteAndAFailedEventCreationAreShown) {
     const std::string directory = scratchDirectory();
     runWithTrace(corelDesktop(relayAnswer("1")), {"1", directory + "/missing/result"}, directory + "/trace");
@@ -616,7 +636,7 @@ TEST(Trace, TheActivationsAnswerAndEachReadingOfALateSelectionAreShown) {
         EXPECT_EQ(outcome.status, c.refuse ? 1 : 0);
         const std::vector<TraceLine> lines = readTrace(directory + "/trace");
         ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.front().value("version"), "4");
+        EXPECT_EQ(lines.front().value("version"), "5");
         const std::vector<TraceLine> activation = eventsOf(lines, {"activate"});
         ASSERT_EQ(activation.size(), 1u);
         EXPECT_EQ(activation[0].fields.size(), 3u);

@@ -247,6 +247,8 @@ std::optional<std::string> checkFields(const RecordedLine& line) {
     const std::string& event = line.event;
     if (event == "start") {
         c.count("version");
+        // Since version 5: the version and commit of the program that wrote it.
+        if (c.has("build")) c.text("build");
         // Since version 4: a run of tessary-doctor.
         if (c.has("tool")) c.word("tool", {"doctor"});
         const auto* argc = c.take("argc", false);

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "main/version.h"
 #include "trace/format.h"
 #include "trace/line.h"
 
@@ -131,6 +132,7 @@ void start(int argc, const char* const* argv, std::string_view tool) {
     enabled = true;
     begin("start", s.start);
     field("version").append(kVersionText);
+    appendQuoted(field("build"), tessary::build());
     if (!tool.empty()) field("tool").append(tool);
     appendInteger(field("argc"), argc);
     for (int i = 0; i < argc; ++i) appendQuoted(field("arg"), argv[i] == nullptr ? "" : argv[i]);

@@ -25,8 +25,9 @@ namespace trace {
 // 3: the activation's answer (`allowed=` of the `activate` line).
 // 4: tessary-doctor's runs (`tool=doctor` in `start`) and its questions: `post-access`,
 //    `frontmost`, `own-pid`, `process`, `lock-test`, `clock`.
-inline constexpr int kVersion = 4;
-inline constexpr const char* kVersionText = "4";
+// 5: the version and commit of the program that wrote the trace (`build=` in `start`).
+inline constexpr int kVersion = 5;
+inline constexpr const char* kVersionText = "5";
 // The oldest version a replay still reads: its `activate` lines carry no answer, which a replay
 // serves as unknown.
 inline constexpr int kOldestReadVersion = 2;

@@ -783,6 +783,8 @@ bool mayPostEvents() {
     return fake::state().desktop.mayPostEvents;
 }
 
+CodeSignature codeSignature() { return fake::state().desktop.signature; }
+
 std::int64_t frontmostProcess() {
     fake::note("frontmost");
     return fake::state().frontmost;

@@ -156,6 +156,8 @@ struct Desktop {
     std::vector<std::pair<std::int64_t, platform::ProcessEntry>> processes;
     // What a test of the run lock finds.
     platform::LockTest lock{platform::LockState::free, -1, "/tmp/tessary-fake.lock", ""};
+    // This executable's signature, as code signing reads it (not a request: recorded nowhere).
+    platform::CodeSignature signature{platform::SignatureKind::certificate, "com.tessary.tessary", "ABCDE12345"};
 };
 
 // Replaces the whole desktop and clears the record, the clock and every counter.

@@ -3,6 +3,7 @@ set(tessary_macos_sources
   accessibility.cpp
   activation.cpp
   cf_string.cpp
+  code_signature.cpp
   input_events.cpp
   process_table.cpp
   running_application.mm

@@ -336,4 +336,8 @@ LockTest testRunLock() {
 
 std::int64_t monotonicMicroseconds() { return replay::integerIn(take("clock", {}), "us"); }
 
+// A trace does not hold the recorded program's signature, and the replay is another program:
+// it does not say.
+CodeSignature codeSignature() { return {}; }
+
 }  // namespace platform

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -478,7 +479,7 @@ TEST(Replay, AFileItCannotUseIsOneLineNamingTheTraceLine) {
     std::vector<std::string> oldVersion = lines;
     oldVersion[0].replace(oldVersion[0].find("version=2"), 9, "version=1");
     std::vector<std::string> newerVersion = lines;
-    newerVersion[0].replace(newerVersion[0].find("version=2"), 9, "version=5");
+    newerVersion[0].replace(newerVersion[0].find("version=2"), 9, "version=6");
     std::vector<std::string> otherTool = lines;
     otherTool[0].replace(otherTool[0].find("version=2"), 9, "version=4 tool=helper");
     std::vector<std::string> broken = lines;
@@ -490,9 +491,9 @@ TEST(Replay, AFileItCannotUseIsOneLineNamingTheTraceLine) {
         {"the last line without its line break", joined(lines).substr(0, joined(lines).size() - 1),
          "tessary-replay: trace line " + std::to_string(lines.size()) + ": it has no line break (a run cut short?)\n"},
         {"a version it does not know", joined(oldVersion),
-         "tessary-replay: trace line 1: format version 1, this replay reads versions 2 to 4\n"},
+         "tessary-replay: trace line 1: format version 1, this replay reads versions 2 to 5\n"},
         {"a version after its own", joined(newerVersion),
-         "tessary-replay: trace line 1: format version 5, this replay reads versions 2 to 4\n"},
+         "tessary-replay: trace line 1: format version 6, this replay reads versions 2 to 5\n"},
         {"a run of a tool it does not know", joined(otherTool),
          "tessary-replay: trace line 1: tool= is not a known word\n"},
         {"a run without its end", joined(cut),
@@ -537,4 +538,18 @@ TEST(ReplayUsage, HelpOnStandardOutput) {
     EXPECT_EQ(mixed.status, 2);
     EXPECT_EQ(mixed.out, "");
     EXPECT_EQ(mixed.err, "tessary-replay: usage: tessary-replay [--quiet] [--text] [--html <page>] <trace-file>\n");
+}
+
+// --version alone prints the name, the build's version and its commit on standard output with
+// status 0; with anything else it is a usage error.
+TEST(ReplayUsage, VersionOnStandardOutput) {
+    const Replayed version = replay({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.err, "");
+    const std::regex line("tessary-replay " + std::regex_replace(std::string(TESSARY_EXPECTED_VERSION), std::regex("\\."), "\\.") +
+                          " \\(([0-9a-f]{4,}|unknown)\\)\n");
+    EXPECT_TRUE(std::regex_match(version.out, line)) << version.out;
+    const Replayed mixed = replay({"--version", kFixtures + "/not-running.trace"});
+    EXPECT_EQ(mixed.status, 2);
+    EXPECT_EQ(mixed.out, "");
 }

@@ -11,7 +11,7 @@
 namespace fake_apple {
 namespace {
 
-enum class Kind { string, array, element, value, number, boolean, event, application };
+enum class Kind { string, array, element, value, number, boolean, event, application, dictionary, code };
 
 // Type ids as the frameworks hand them out: arbitrary, distinct, stable within a run.
 CFTypeID typeIdOf(Kind kind) { return 1000 + static_cast<CFTypeID>(kind); }
@@ -67,6 +67,16 @@ struct ApplicationObject : Object {
     pid_t pid;
 };
 
+// A dictionary with its entries, each key and value retained.
+struct DictionaryObject : Object {
+    DictionaryObject() : Object(Kind::dictionary) {}
+    std::vector<std::pair<CFTypeRef, CFTypeRef>> entries;
+};
+
+struct CodeObject : Object {
+    CodeObject() : Object(Kind::code) {}
+};
+
 struct Answer {
     AXError code = kAXErrorSuccess;
     CFTypeRef value = nullptr;
@@ -87,6 +97,7 @@ struct State {
     uint32_t displays = 1;
     std::optional<pid_t> frontmost;
     bool activationAllowed = true;
+    Signing signing;
 };
 
 State& state() {
@@ -127,6 +138,9 @@ void destroy(Object* object) {
     state().live.erase(object);
     if (object->kind == Kind::array) {
         for (CFTypeRef item : static_cast<ArrayObject*>(object)->items) CFRelease(item);
+    }
+    if (object->kind == Kind::dictionary) {
+        for (const auto& [key, value] : static_cast<DictionaryObject*>(object)->entries) CFRelease(value);
     }
     delete object;
 }
@@ -198,6 +212,7 @@ void reset() {
     s.displays = 1;
     s.frontmost.reset();
     s.activationAllowed = true;
+    s.signing = Signing{};
 }
 
 CFTypeRef string(std::u16string_view units) { return born(new StringObject(std::u16string(units))); }
@@ -258,6 +273,7 @@ void setFrontmost(std::optional<pid_t> pid) { state().frontmost = pid; }
 void setActivationAllowed(bool allowed) { state().activationAllowed = allowed; }
 
 void setTrusted(bool trusted) { state().trusted = trusted; }
+void answerSigning(const Signing& signing) { state().signing = signing; }
 void setMayPostEvents(bool may) { state().mayPostEvents = may; }
 void failEventCreation(bool fail) { state().failEvents = fail; }
 
@@ -280,6 +296,14 @@ long retainCountOf(const void* object) {
 }  // namespace fake_apple
 
 using namespace fake_apple;
+
+namespace {
+// The keys of the signing information: constants that live for the whole process, compared by
+// identity as the tool passes them (never released, so no live object of the fake).
+const char identifierKey = 'i';
+const char teamKey = 't';
+const char flagsKey = 'f';
+}  // namespace
 
 extern "C" {
 
@@ -306,6 +330,55 @@ CFTypeID AXUIElementGetTypeID(void) { return typeIdOf(Kind::element); }
 CFTypeID AXValueGetTypeID(void) { return typeIdOf(Kind::value); }
 CFTypeID CFBooleanGetTypeID(void) { return typeIdOf(Kind::boolean); }
 CFTypeID CFNumberGetTypeID(void) { return typeIdOf(Kind::number); }
+CFTypeID CFDictionaryGetTypeID(void) { return typeIdOf(Kind::dictionary); }
+
+const CFStringRef kSecCodeInfoIdentifier = reinterpret_cast<CFStringRef>(&identifierKey);
+const CFStringRef kSecCodeInfoTeamIdentifier = reinterpret_cast<CFStringRef>(&teamKey);
+const CFStringRef kSecCodeInfoFlags = reinterpret_cast<CFStringRef>(&flagsKey);
+
+const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key) {
+    auto* dictionary = aliveAs<DictionaryObject>(theDict, Kind::dictionary, "CFDictionaryGetValue");
+    if (dictionary == nullptr) return nullptr;
+    for (const auto& [k, value] : dictionary->entries) {
+        if (k == key) return value;
+    }
+    return nullptr;
+}
+
+OSStatus SecCodeCopySelf(SecCSFlags flags, SecCodeRef* self) {
+    state().calls.push_back("SecCodeCopySelf flags=" + std::to_string(flags));
+    if (flags != kSecCSDefaultFlags) fault("SecCodeCopySelf: flags other than the default");
+    if (self == nullptr || *self != nullptr) {
+        fault("SecCodeCopySelf: out value null or not cleared");
+        return -50;
+    }
+    if (state().signing.selfStatus != errSecSuccess) return state().signing.selfStatus;
+    *self = reinterpret_cast<SecCodeRef>(const_cast<void*>(born(new CodeObject)));
+    return errSecSuccess;
+}
+
+OSStatus SecCodeCopySigningInformation(SecStaticCodeRef code, SecCSFlags flags, CFDictionaryRef* information) {
+    state().calls.push_back("SecCodeCopySigningInformation flags=" + std::to_string(flags));
+    if (aliveAs<CodeObject>(code, Kind::code, "SecCodeCopySigningInformation") == nullptr) return -50;
+    if (information == nullptr || *information != nullptr) {
+        fault("SecCodeCopySigningInformation: out value null or not cleared");
+        return -50;
+    }
+    const Signing& signing = state().signing;
+    if (signing.informationStatus != errSecSuccess) return signing.informationStatus;
+    if (signing.notADictionary) {
+        *information = static_cast<CFDictionaryRef>(fake_apple::number(kCFNumberSInt64Type, 0));
+        return errSecSuccess;
+    }
+    auto* dictionary = new DictionaryObject;
+    if (signing.identifier) dictionary->entries.emplace_back(kSecCodeInfoIdentifier, fake_apple::string(*signing.identifier));
+    if (signing.team) dictionary->entries.emplace_back(kSecCodeInfoTeamIdentifier, fake_apple::string(*signing.team));
+    if (signing.flags) {
+        dictionary->entries.emplace_back(kSecCodeInfoFlags, fake_apple::number(kCFNumberSInt32Type, *signing.flags));
+    }
+    *information = static_cast<CFDictionaryRef>(born(dictionary));
+    return errSecSuccess;
+}
 
 // Only the conversion the tool asks for, to a 64-bit integer: lossless when the number is an
 // integer value within range, else an approximation and false.

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <ApplicationServices/ApplicationServices.h>
+#include <Security/Security.h>
 
 #include "platform/platform.h"
 
@@ -65,6 +66,19 @@ void setTrusted(bool trusted);
 // What CGPreflightPostEventAccess answers (default: true).
 void setMayPostEvents(bool may);
 void failEventCreation(bool fail);
+
+// What Code Signing Services answer for this process's own code: SecCodeCopySelf's status, then
+// SecCodeCopySigningInformation's status and dictionary, whose entries are there only when set
+// (no identifier: unsigned code). Default: both succeed, with no entries.
+struct Signing {
+    OSStatus selfStatus = errSecSuccess;
+    OSStatus informationStatus = errSecSuccess;
+    std::optional<std::u16string> identifier;
+    std::optional<std::u16string> team;
+    std::optional<double> flags;  // kSecCodeInfoFlags, a CFNumber
+    bool notADictionary = false;  // the information is some other object
+};
+void answerSigning(const Signing& signing);
 
 // The name the element was created with, or "?" for anything else.
 std::string nameOf(const void* element);

@@ -298,6 +298,65 @@ TEST_F(MacosPlatform, AnswersTheDoctorsQuestionsWithOneCallEach) {
     }
 }
 
+// The running process's own signature from Code Signing Services: the signing information of
+// SecCodeCopySelf's code, its identifier there exactly when signed, its flags telling ad-hoc
+// from a certificate, its team where the certificate names one; every reference released.
+TEST_F(MacosPlatform, ReadsItsOwnSignature) {
+    using platform::SignatureKind;
+    struct Case {
+        const char* what;
+        fake_apple::Signing signing;
+        SignatureKind kind;
+        std::string identifier;
+        std::string team;
+        std::size_t calls;
+    };
+    const auto signedAs = [](std::optional<std::u16string> team, std::optional<double> flags) {
+        fake_apple::Signing signing;
+        signing.identifier = u"com.tessary.tessary";
+        signing.team = std::move(team);
+        signing.flags = flags;
+        return signing;
+    };
+    fake_apple::Signing selfFails;
+    selfFails.selfStatus = -67050;
+    fake_apple::Signing informationFails;
+    informationFails.informationStatus = -67061;
+    fake_apple::Signing other;
+    other.notADictionary = true;
+    const Case cases[] = {
+        {"Developer ID, hardened runtime", signedAs(u"ABCDE12345", 0x10000), SignatureKind::certificate,
+         "com.tessary.tessary", "ABCDE12345", 2},
+        {"a self-signed certificate", signedAs(std::nullopt, 0), SignatureKind::certificate, "com.tessary.tessary", "", 2},
+        {"the linker's ad-hoc signature", signedAs(std::nullopt, 0x20002), SignatureKind::adHoc, "com.tessary.tessary", "", 2},
+        {"ad-hoc with the hardened runtime", signedAs(std::nullopt, 0x10002), SignatureKind::adHoc, "com.tessary.tessary", "",
+         2},
+        {"unsigned: no identifier", fake_apple::Signing{}, SignatureKind::unsignedCode, "", "", 2},
+        {"signed, its flags not told", signedAs(u"ABCDE12345", std::nullopt), SignatureKind::unknown, "com.tessary.tessary",
+         "ABCDE12345", 2},
+        {"no code object", selfFails, SignatureKind::unknown, "", "", 1},
+        {"no signing information", informationFails, SignatureKind::unknown, "", "", 2},
+        {"information of another type", other, SignatureKind::unknown, "", "", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_apple::reset();
+        fake_apple::answerSigning(c.signing);
+        const platform::CodeSignature signature = platform::codeSignature();
+        EXPECT_EQ(signature.kind, c.kind);
+        EXPECT_EQ(signature.identifier, c.identifier);
+        EXPECT_EQ(signature.team, c.team);
+        const std::vector<std::string> calls = fake_apple::calls();
+        ASSERT_EQ(calls.size(), c.calls);
+        EXPECT_EQ(calls[0], "SecCodeCopySelf flags=0");
+        if (c.calls > 1) {
+            EXPECT_EQ(calls[1], "SecCodeCopySigningInformation flags=2");
+        }
+        EXPECT_EQ(fake_apple::liveObjects(), 0u) << "a reference left unreleased";
+        EXPECT_EQ(fake_apple::faults(), std::vector<std::string>{});
+    }
+}
+
 // The process table through /bin/ps, run here against this machine's ps (Debian procps), which
 // takes the same options: this process's parent as the system has it, and nothing for a process
 // that does not exist.

@@ -119,6 +119,14 @@ CFTypeID CFNumberGetTypeID(void);
 // passes back an approximate value in valuePtr and returns false."
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
 
+// https://developer.apple.com/documentation/corefoundation/cfdictionary
+typedef const struct __CFDictionary* CFDictionaryRef;
+// https://developer.apple.com/documentation/corefoundation/cfdictionarygettypeid()
+CFTypeID CFDictionaryGetTypeID(void);
+// https://developer.apple.com/documentation/corefoundation/cfdictionarygetvalue(_:_:)
+// The value follows the Get rule: borrowed from the dictionary; NULL when the key is absent.
+const void* CFDictionaryGetValue(CFDictionaryRef theDict, const void* key);
+
 #ifdef __cplusplus
 }
 #endif
