@@ -40,7 +40,8 @@ struct StandIn {
 std::optional<StandIn> start(const std::vector<std::string>& options,
                              std::chrono::milliseconds patience = std::chrono::seconds(30));
 
-// Ends the stand-in and removes its directory.
+// Ends the stand-in (SIGTERM, resumed if a test left it stopped; SIGKILL when it has not ended
+// within a bound) and removes its directory.
 void stop(StandIn& standIn);
 
 // Writes the command id that the stand-in answers at the next Run.
