@@ -5,7 +5,8 @@
 # The expected calls are written out in full and compared line by line: ad-hoc without an
 # identity (no --timestamp, and the warning that the grant will be asked for again), the
 # identity's calls with one, the link tessary-doctor never signed, and a tessary-doctor that is a
-# file of its own, a missing executable, and a failing codesign each refused.
+# file of its own, a missing executable, a library of Homebrew's linked (as an otool stand-in
+# lists it) and a failing codesign each refused.
 set -euo pipefail
 source_dir=$1
 identifier=$2
@@ -31,6 +32,20 @@ done
 exit 0
 STANDIN
 chmod +x "$work/stand-in/codesign"
+# otool stand-in: `otool -L FILE` lists the system's libraries, and OTOOL_HOMEBREW_FOR's file
+# also Homebrew's utf8proc.
+cat >"$work/stand-in/otool" <<'STANDIN'
+#!/bin/sh
+[ "$1" = -L ] || exit 64
+printf '%s:\n' "$2"
+printf '\t/usr/lib/libc++.1.dylib (compatibility version 1.0.0, current version 1800.105.0)\n'
+if [ -n "${OTOOL_HOMEBREW_FOR:-}" ] && [ "$2" = "$OTOOL_HOMEBREW_FOR" ]; then
+  printf '\t/opt/homebrew/opt/utf8proc/lib/libutf8proc.3.dylib (compatibility version 3.0.0, current version 3.0.0)\n'
+fi
+printf '\t/System/Library/Frameworks/AppKit.framework/Versions/C/AppKit (compatibility version 45.0.0, current version 2575.20.19)\n'
+printf '\t/usr/lib/libSystem.B.dylib (compatibility version 1.0.0, current version 1351.0.0)\n'
+STANDIN
+chmod +x "$work/stand-in/otool"
 export PATH="$work/stand-in:$PATH"
 
 # An installed tree as cmake --install lays it out.
@@ -107,6 +122,14 @@ check "no installed tree: status 1, nothing signed" test "$status" -eq 1 -a ! -s
 
 status=0; "$sign" >/dev/null 2>&1 || status=$?
 check "no prefix: usage, status 2" test "$status" -eq 2
+
+# An executable that links a library of Homebrew's, which a signed tessary with the hardened
+# runtime may not load.
+p=$(prefix homebrew-library)
+OTOOL_HOMEBREW_FOR="$p/bin/tessary-replay" run "$p"
+check "a library of Homebrew's linked: status 1, nothing signed" test "$status" -eq 1 -a ! -s "$work/codesign.log"
+check "  and it names the library and the remedy" \
+  grep -q "tessary-replay links /opt/homebrew/opt/utf8proc/lib/libutf8proc.3.dylib .*scripts/static-utf8proc" "$work/stderr"
 
 # A failing codesign fails the script.
 p=$(prefix failing)
