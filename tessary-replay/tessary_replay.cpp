@@ -15,15 +15,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <iostream>
 #include <map>
-#include <sstream>
+#include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "main/run.h"
@@ -51,7 +53,7 @@ std::string quotedText(std::string_view text) {
 // page only when one is drawn.
 struct RecordedRun {
     std::int64_t pid = 0;
-    std::vector<replay::RecordedEvent> events;
+    std::span<const replay::RecordedEvent> events;  // its start line first
     std::vector<trace::RecordedLine> lines;
 };
 
@@ -64,20 +66,33 @@ trace::RecordedLine lineOf(const replay::RecordedEvent& event) {
     return std::move(*line);
 }
 
-// The whole file into `text`, in one buffer of its size.
-bool readWhole(const std::string& path, std::string& text) {
+// A file's bytes in one buffer.
+struct FileBytes {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+};
+
+// The whole file, read once straight into one buffer of its size (larger only for a file that
+// grows meanwhile, or that has no size, such as a pipe).
+bool readWhole(const std::string& path, FileBytes& file) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat status {};
     bool read = fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode);
-    if (read && S_ISREG(status.st_mode)) text.reserve(static_cast<std::size_t>(status.st_size));
-    char buffer[1 << 16];
+    std::size_t room = read && S_ISREG(status.st_mode) ? static_cast<std::size_t>(status.st_size) + 1 : 1 << 16;
+    file.bytes.reset(new char[room]);
     while (read) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (file.size == room) {
+            std::unique_ptr<char[]> larger(new char[room * 2]);
+            std::memcpy(larger.get(), file.bytes.get(), file.size);
+            file.bytes = std::move(larger);
+            room *= 2;
+        }
+        const ssize_t got = ::read(fd, file.bytes.get() + file.size, room - file.size);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) read = false;
         if (got <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
+        file.size += static_cast<std::size_t>(got);
     }
     close(fd);
     return read;
@@ -245,17 +260,25 @@ int main(int argc, char** argv) {
     // The replayed runs write no trace of their own.
     unsetenv("TESSARY_TRACE");
     // The file in one buffer, read once: the lines refer into it.
-    std::string text;
-    if (!readWhole(path, text)) {
+    FileBytes file;
+    if (!readWhole(path, file)) {
         std::cerr << "tessary-replay: cannot read " << path << "\n";
         return 2;
     }
+    const std::string_view text(file.bytes.get(), file.size);
     // Runs in the order of their start lines; the lines of one run share its process id. The
     // first line that makes the file unusable for a replay is reported; the runs are still
     // gathered as far as their lines go, for the page. A run keeps where its lines stand in the
     // file, to read each again when the replay reaches it; only the page keeps them read.
     const bool drawing = !pagePath.empty();
     trace::DecodedValues decoded;
+    // The lines of every run, in the file's order, and the run of each; grouped by run below.
+    std::vector<replay::RecordedEvent> events;
+    std::vector<std::size_t> runOf;
+    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    events.reserve(lines);
+    runOf.reserve(lines);
+    bool grouped = true;
     std::vector<RecordedRun> runs;
     std::vector<trace::RecordedLine> unplaced;
     std::optional<std::string> refusal;
@@ -271,7 +294,8 @@ int main(int argc, char** argv) {
             }
             open[line.pid] = runs.size();
             runs.push_back({line.pid, {}, {}});
-            runs.back().events.push_back({line.number, line.text});
+            events.push_back({line.number, line.text});
+            runOf.push_back(runs.size() - 1);
             if (drawing) runs.back().lines.push_back(line);
             return;
         }
@@ -285,14 +309,30 @@ int main(int argc, char** argv) {
             return;
         }
         const bool end = line.event == "end";
-        RecordedRun& run = runs[found->second];
-        run.events.push_back({line.number, line.text});
-        if (drawing) run.lines.push_back(line);
+        grouped = grouped && found->second + 1 == runs.size();
+        events.push_back({line.number, line.text});
+        runOf.push_back(found->second);
+        if (drawing) runs[found->second].lines.push_back(line);
         if (end) open.erase(found);
     });
     if (error) {
         std::cerr << "tessary-replay: " << *error << "\n";
         return 2;
+    }
+    // Each run's lines together, in their order: they are already, unless runs of several
+    // processes were written into the file at the same time.
+    std::vector<std::size_t> firstOf(runs.size() + 1, 0);
+    for (const std::size_t run : runOf) ++firstOf[run + 1];
+    for (std::size_t run = 0; run < runs.size(); ++run) firstOf[run + 1] += firstOf[run];
+    if (!grouped) {
+        std::vector<replay::RecordedEvent> byRun(events.size());
+        std::vector<std::size_t> next(firstOf.begin(), firstOf.end() - 1);
+        for (std::size_t i = 0; i < events.size(); ++i) byRun[next[runOf[i]]++] = events[i];
+        events = std::move(byRun);
+    }
+    runOf = {};
+    for (std::size_t run = 0; run < runs.size(); ++run) {
+        runs[run].events = std::span<const replay::RecordedEvent>(events).subspan(firstOf[run], firstOf[run + 1] - firstOf[run]);
     }
     if (!refusal && !open.empty()) {
         const RecordedRun& cut = runs[open.begin()->second];
