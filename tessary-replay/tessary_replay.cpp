@@ -12,6 +12,7 @@
 // also the runs of a file it cannot use, as far as their lines go; a page that cannot be written
 // is reported on standard error and gives status 2.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -66,19 +67,33 @@ trace::RecordedLine lineOf(const replay::RecordedEvent& event) {
     return std::move(*line);
 }
 
-// A file's bytes in one buffer.
+// A file's bytes in one buffer: its mapping, or what was read of it.
 struct FileBytes {
+    const char* mapped = nullptr;
     std::unique_ptr<char[]> bytes;
     std::size_t size = 0;
+    const char* data() const { return mapped != nullptr ? mapped : bytes.get(); }
 };
 
-// The whole file, read once straight into one buffer of its size (larger only for a file that
-// grows meanwhile, or that has no size, such as a pipe).
+// The whole file in one buffer. A regular file is mapped, not copied: its pages are the
+// system's file cache itself. Another file (a pipe), or one that cannot be mapped, is read once
+// straight into one buffer of its size (larger only while it grows).
 bool readWhole(const std::string& path, FileBytes& file) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat status {};
     bool read = fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode);
+    if (read && S_ISREG(status.st_mode) && status.st_size > 0) {
+        const auto size = static_cast<std::size_t>(status.st_size);
+        // Mapped as long as the process lasts; the replay ends with it.
+        void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped != MAP_FAILED) {
+            close(fd);
+            file.mapped = static_cast<const char*>(mapped);
+            file.size = size;
+            return true;
+        }
+    }
     std::size_t room = read && S_ISREG(status.st_mode) ? static_cast<std::size_t>(status.st_size) + 1 : 1 << 16;
     file.bytes.reset(new char[room]);
     while (read) {
@@ -265,7 +280,7 @@ int main(int argc, char** argv) {
         std::cerr << "tessary-replay: cannot read " << path << "\n";
         return 2;
     }
-    const std::string_view text(file.bytes.get(), file.size);
+    const std::string_view text(file.data(), file.size);
     // Runs in the order of their start lines; the lines of one run share its process id. The
     // first line that makes the file unusable for a replay is reported; the runs are still
     // gathered as far as their lines go, for the page. A run keeps where its lines stand in the
@@ -275,7 +290,7 @@ int main(int argc, char** argv) {
     // The lines of every run, in the file's order, and the run of each; grouped by run below.
     std::vector<replay::RecordedEvent> events;
     std::vector<std::size_t> runOf;
-    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    const std::size_t lines = trace::lineBreaks(text);
     events.reserve(lines);
     runOf.reserve(lines);
     bool grouped = true;

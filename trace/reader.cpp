@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include <fast_float/fast_float.h>
 
@@ -515,6 +516,20 @@ std::optional<std::string> forEachLine(std::string_view text, DecodedValues& dec
     return std::nullopt;
 }
 
+std::size_t lineBreaks(std::string_view text) {
+    // memchr finds a byte far faster than a loop over each.
+    std::size_t count = 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at != end) {
+        const void* found = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+        if (found == nullptr) break;
+        ++count;
+        at = static_cast<const char*>(found) + 1;
+    }
+    return count;
+}
+
 namespace {
 
 // What the lines of readTrace refer into: the trace's text and its decoded values.
@@ -526,7 +541,7 @@ struct HeldTrace {
 ReadTrace readHeld(const std::shared_ptr<HeldTrace>& held) {
     ReadTrace read;
     // One line a line break.
-    read.lines.reserve(static_cast<std::size_t>(std::count(held->text.begin(), held->text.end(), '\n')));
+    read.lines.reserve(lineBreaks(held->text));
     read.error = forEachLine(held->text, held->decoded, [&](const RecordedLine& line) {
         RecordedLine& kept = read.lines.emplace_back();
         kept.number = line.number;

@@ -62,6 +62,9 @@ bool readLineInto(std::string_view text, RecordedLine& line, DecodedValues& deco
 std::optional<std::string> forEachLine(std::string_view text, DecodedValues& decoded,
                                        const std::function<void(const RecordedLine&)>& each);
 
+// How many line breaks `text` holds: how many lines it has to read.
+std::size_t lineBreaks(std::string_view text);
+
 struct ReadTrace {
     std::vector<RecordedLine> lines;
     // "trace line N: <what is wrong>" for the first line that cannot be read; then no lines.
