@@ -17,6 +17,10 @@
 #include <string>
 #include <vector>
 
+// The environment handed to the replay; POSIX leaves declaring it to the program (macOS's
+// <unistd.h> does not).
+extern char** environ;
+
 namespace {
 
 const std::string kFixtures = TESSARY_REPLAY_FIXTURES;
