@@ -5,7 +5,8 @@
 // and then the Scripts inspector of R rows, the relay script's row last (bench/fake_trees.h);
 // 2R + T + 7 elements with the application element. The relay script answers at once.
 //
-// usage: tessary_bench_requests [rows-file]
+// usage: tessary_bench_requests [rows-file [elements ...]]   (elements: from 20, instead of 10,
+//        1,000 and 100,000)
 #include <cstdio>
 #include <cstdint>
 #include <iostream>
@@ -136,7 +137,15 @@ int main(int argc, char** argv) {
     const std::string rowsFile = argc > 1 ? argv[1] : "";
     const std::string resultPath = scratchDirectory() + "/result.txt";
     // 2R + T + 7 elements each.
-    const std::vector<Shape> shapes{{10, 1, 1}, {1000, 400, 193}, {100000, 40000, 19993}};
+    std::vector<Shape> shapes{{10, 1, 1}, {1000, 400, 193}, {100000, 40000, 19993}};
+    // Other sizes when asked (for traces of about 5.2 lines an element): R = 2E/5 rows, the
+    // rest tool buttons.
+    if (argc > 2) shapes.clear();
+    for (int i = 2; i < argc; ++i) {
+        const std::int64_t elements = std::stoll(argv[i]);
+        const std::int64_t rows = elements * 2 / 5;
+        shapes.push_back({elements, rows, elements - 2 * rows - 7});
+    }
     std::vector<bench::Row> rows;
     bool allEqual = true;
     for (const Shape& shape : shapes) {

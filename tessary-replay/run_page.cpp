@@ -101,14 +101,13 @@ std::string milliseconds(double value) {
     return out;
 }
 
-const std::string& textOf(const trace::RecordedLine& line, std::string_view key) {
-    static const std::string none;
+std::string_view textOf(const trace::RecordedLine& line, std::string_view key) {
     const trace::Field* f = line.field(key);
-    return f != nullptr ? f->value : none;
+    return f != nullptr ? f->value : std::string_view();
 }
 
 // The fields that answer a request, by event; the rest of a line (besides took) is the request.
-bool isAnswer(const std::string& event, const std::string& key) {
+bool isAnswer(std::string_view event, std::string_view key) {
     if (key == "took") return false;
     if (event == "get") return key == "code" || key == "kind" || key == "value";
     if (event == "press") return key == "code";
@@ -130,7 +129,7 @@ std::string fieldsOf(const trace::RecordedLine& line, bool answers) {
     for (const trace::Field& field : line.fields) {
         if (field.key == "took" || isAnswer(line.event, field.key) != answers) continue;
         if (!out.empty()) out += ' ';
-        out += field.key + "=" + shownValue(field);
+        out.append(field.key).append("=").append(shownValue(field));
     }
     return out;
 }
@@ -544,7 +543,7 @@ struct Lane {
 };
 constexpr std::array<Lane, 4> kLanes{{{"requests", "request"}, {"input", "input"}, {"sleeps", "sleep"}, {"lock", "lock"}}};
 
-std::size_t laneOf(const std::string& event) {
+std::size_t laneOf(std::string_view event) {
     if (event == "create-event" || event == "post") return 1;
     if (event == "sleep") return 2;
     if (event == "run-lock") return 3;

@@ -16,10 +16,9 @@ constexpr std::size_t kElementsPerStep = 2000;
 // Attribute answers kept per element when it is read again with another answer.
 constexpr std::size_t kAnswersKept = 4;
 
-const std::string& textOf(const trace::RecordedLine& line, std::string_view key) {
-    static const std::string none;
+std::string_view textOf(const trace::RecordedLine& line, std::string_view key) {
     const trace::Field* f = line.field(key);
-    return f != nullptr ? f->value : none;
+    return f != nullptr ? f->value : std::string_view();
 }
 
 std::int64_t elementIn(std::string_view text) {
@@ -27,7 +26,7 @@ std::int64_t elementIn(std::string_view text) {
     return trace::integerOf(text.substr(1)).value_or(0);
 }
 
-std::vector<std::int64_t> elementsIn(const std::string& text) {
+std::vector<std::int64_t> elementsIn(std::string_view text) {
     std::vector<std::int64_t> items;
     if (text.size() < 2 || text.front() != '[' || text.back() != ']') return items;
     std::size_t start = 1;
@@ -42,7 +41,7 @@ std::vector<std::int64_t> elementsIn(const std::string& text) {
     return items;
 }
 
-std::optional<Spot> pairIn(const std::string& text) {
+std::optional<Spot> pairIn(std::string_view text) {
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos || comma == 0) return std::nullopt;
     const std::string_view whole = text;
@@ -59,9 +58,9 @@ bool answered(const trace::RecordedLine& line) { return textOf(line, "code") == 
 // A get's answer as a person reads it.
 std::string answerOf(const trace::RecordedLine& line) {
     std::string text;
-    const std::string& code = textOf(line, "code");
-    if (code != "0") text = "code " + code + ", ";
-    const std::string& kind = textOf(line, "kind");
+    const std::string_view code = textOf(line, "code");
+    if (code != "0") text = "code " + std::string(code) + ", ";
+    const std::string_view kind = textOf(line, "kind");
     if (kind == "absent") return text + "no value";
     if (kind == "other") return text + "a value of another kind";
     if (const trace::Field* value = line.field("value")) return text + shownValue(*value);
@@ -111,12 +110,12 @@ bool inClick(const Grouping& at) {
     return at.current == "row click" || at.current == "Run click" || at.current.starts_with("click ");
 }
 
-std::string orCurrent(const Grouping& at, const std::string& event) { return at.current.empty() ? event : at.current; }
+std::string orCurrent(const Grouping& at, std::string_view event) { return at.current.empty() ? std::string(event) : at.current; }
 
 // The step that this line belongs to, in the product's words. A line that starts nothing new
 // stays in the step it follows.
 std::string stepOf(Grouping& at, const trace::RecordedLine& line) {
-    const std::string& event = line.event;
+    const std::string_view event = line.event;
     if (event == "run-lock") return "the lock";
     if (event == "trust") return "the permission";
     if (event == "applications" || event == "process-id" || event == "application-element") {
@@ -128,7 +127,7 @@ std::string stepOf(Grouping& at, const trace::RecordedLine& line) {
         return "activation";
     }
     if (event == "get") {
-        const std::string& attribute = textOf(line, "attribute");
+        const std::string_view attribute = textOf(line, "attribute");
         if (attribute == "AXFrontmost") return "frontmost";
         if (attribute == "AXSelected") return "selection";
         if (attribute == "AXWindows" && elementIn(textOf(line, "element")) == at.application) {
@@ -170,9 +169,9 @@ std::string stepOf(Grouping& at, const trace::RecordedLine& line) {
 
 std::string yesNoAnswer(const trace::RecordedLine& line) {
     if (!answered(line)) return "no answer (" + answerOf(line) + ")";
-    const std::string& value = textOf(line, "value");
+    const std::string_view value = textOf(line, "value");
     if (textOf(line, "kind") != "boolean") return "no yes-or-no answer (" + answerOf(line) + ")";
-    return value;
+    return std::string(value);
 }
 
 // The text of the first non-empty "AXValue" read after the alert's description in these lines.
@@ -225,8 +224,8 @@ void summarize(Step& step, std::span<const trace::RecordedLine> lines, const Run
             step.summary += ": command id " + shownValue(id) + ", result path " + shownValue(path);
         }
     } else if (name == "the lock") {
-        const std::string& held = textOf(first(), "held");
-        step.summary = held == "yes" ? "held after a wait of " + textOf(first(), "took") + " ms"
+        const std::string_view held = textOf(first(), "held");
+        step.summary = held == "yes" ? "held after a wait of " + std::string(textOf(first(), "took")) + " ms"
                                      : "not held: the run went on unserialized";
     } else if (name == "the permission") {
         step.summary = textOf(first(), "trusted") == "yes" ? "trusted for accessibility" : "not trusted for accessibility";
@@ -298,7 +297,7 @@ void summarize(Step& step, std::span<const trace::RecordedLine> lines, const Run
                     "\u00d7" + number(frame.rect.height);
         }
         const auto* bad = last([](const trace::RecordedLine& l) { return l.event == "get" && !answered(l); });
-        if (bad != nullptr) text += (text.empty() ? "" : "; ") + std::string("no answer to ") + textOf(*bad, "attribute");
+        if (bad != nullptr) text += (text.empty() ? "" : "; ") + std::string("no answer to ") + std::string(textOf(*bad, "attribute"));
         step.summary = text.empty() ? "no frame read" : text;
     } else if (name == "row click" || name == "Run click" || name.starts_with("click ")) {
         const auto* look = last([](const trace::RecordedLine& l) { return l.event == "owner-at"; });
@@ -308,7 +307,7 @@ void summarize(Step& step, std::span<const trace::RecordedLine> lines, const Run
             seen.occupant = textOf(*look, "occupant");
             seen.pid = trace::integerOf(textOf(*look, "pid")).value_or(0);
             seen.corelDraw = seen.occupant == "process" && seen.pid == view.processId;
-            text = "at " + textOf(*look, "point") + ": " + lookText(seen);
+            text = "at " + std::string(textOf(*look, "point")) + ": " + lookText(seen);
         }
         const std::size_t posted = count([](const trace::RecordedLine& l) { return l.event == "post"; });
         const bool refused = count([](const trace::RecordedLine& l) {
@@ -327,7 +326,7 @@ void summarize(Step& step, std::span<const trace::RecordedLine> lines, const Run
     } else if (name == "write") {
         const trace::RecordedLine& write = first();
         trace::Field path{"path", textOf(write, "path"), true};
-        step.summary = textOf(write, "bytes") + " bytes to " + shownValue(path) + ": ";
+        step.summary = std::string(textOf(write, "bytes")) + " bytes to " + shownValue(path) + ": ";
         if (textOf(write, "outcome") == "ok") {
             step.summary += "written";
         } else {
@@ -339,7 +338,7 @@ void summarize(Step& step, std::span<const trace::RecordedLine> lines, const Run
         step.summary = press == nullptr ? "no OK button pressed"
                        : textOf(*press, "code") == "0"  ? "OK pressed"
                        : textOf(*press, "code") == "-25204" ? "the press timed out (code -25204)"
-                                                          : "the press failed (code " + textOf(*press, "code") + ")";
+                                                          : "the press failed (code " + std::string(textOf(*press, "code")) + ")";
     } else if (name == "re-check after OK") {
         const std::size_t looks = count([&](const trace::RecordedLine& l) { return isGet(l, "AXWindows"); });
         step.summary = plural(looks, "look", "looks") + ", " + secondsText(step.duration) + ": " +
@@ -401,10 +400,10 @@ void readTree(RunView& view, std::span<const trace::RecordedLine> lines) {
         if (line.event == "process-id") view.processId = trace::integerOf(textOf(line, "pid")).value_or(0);
         if (line.event != "get") continue;
         const std::int64_t element = elementIn(textOf(line, "element"));
-        const std::string& attribute = textOf(line, "attribute");
+        const std::string_view attribute = textOf(line, "attribute");
         Node& node = view.tree[element];
         if ((attribute == "AXChildren" || attribute == "AXWindows") && textOf(line, "kind") == "list") {
-            Reading reading{line.number, line.milliseconds, elementsIn(textOf(line, "value"))};
+            Reading reading{line.number, std::string(line.milliseconds), elementsIn(textOf(line, "value"))};
             for (const std::int64_t child : reading.children) {
                 // An element is placed where it first arrived; a number named again is not moved.
                 if (placed.insert(child).second) view.tree[child].parent = element;
@@ -417,7 +416,7 @@ void readTree(RunView& view, std::span<const trace::RecordedLine> lines) {
             if (child != 0 && placed.insert(child).second) view.tree[child].parent = element;
         }
         const std::string answer = answerOf(line);
-        std::string& kept = node.attributes[attribute];
+        std::string& kept = node.attributes[std::string(attribute)];
         if (kept.empty()) {
             kept = answer;
         } else if (!kept.ends_with(answer)) {
@@ -555,7 +554,7 @@ void markStop(RunView& view, std::span<const trace::RecordedLine> lines) {
             const std::size_t first = line.text.find(' ');
             const std::size_t second = first == std::string::npos ? first : line.text.find(' ', first + 1);
             step.stopReading = "line " + std::to_string(line.number) + ": " +
-                               (second == std::string::npos ? line.text : line.text.substr(second + 1));
+                               std::string(second == std::string::npos ? line.text : line.text.substr(second + 1));
         }
         return;
     }
@@ -563,14 +562,14 @@ void markStop(RunView& view, std::span<const trace::RecordedLine> lines) {
 
 }  // namespace
 
-double millisecondsOf(const std::string& text) {
+double millisecondsOf(std::string_view text) {
     const auto value = trace::doubleOf(text);
     if (!value || !std::isfinite(*value)) return 0;
     return *value;
 }
 
 std::string shownValue(const trace::Field& field) {
-    if (!field.quoted) return field.value;
+    if (!field.quoted) return std::string(field.value);
     std::string out;
     trace::appendQuoted(out, field.value);
     return out;
@@ -583,7 +582,7 @@ RunView viewOf(std::span<const trace::RecordedLine> lines) {
     view.pid = start.pid;
     view.version = textOf(start, "version");
     for (const trace::Field& field : start.fields) {
-        if (field.key == "arg") view.arguments.push_back(field.value);
+        if (field.key == "arg") view.arguments.emplace_back(field.value);
     }
     const std::size_t last = lines.size() - 1;
     if (lines.size() > 1 && lines.back().event == "end") {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "trace/reader.h"
@@ -98,7 +99,7 @@ struct RunView {
 RunView viewOf(std::span<const trace::RecordedLine> lines);
 
 // A recorded time or duration in milliseconds ("205.145"); 0 when it is not a number.
-double millisecondsOf(const std::string& text);
+double millisecondsOf(std::string_view text);
 
 // A field's answer as a person reads it: a quoted text in the trace's own quoted form, anything
 // else as written.

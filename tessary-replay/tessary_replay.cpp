@@ -12,15 +12,21 @@
 // also the runs of a file it cannot use, as far as their lines go; a page that cannot be written
 // is reported on standard error and gives status 2.
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <iostream>
 #include <map>
-#include <sstream>
+#include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "main/run.h"
@@ -45,11 +51,68 @@ std::string quotedText(std::string_view text) {
     return out;
 }
 
-// One recorded run: its lines from `start` to `end`.
+// One recorded run: its lines from `start` to `end`, as the file holds them, and read for the
+// page only when one is drawn.
 struct RecordedRun {
     std::int64_t pid = 0;
+    std::span<const replay::RecordedEvent> events;  // its start line first
     std::vector<trace::RecordedLine> lines;
 };
+
+// A line of the file that was read before, read again from its text (views into it).
+trace::RecordedLine lineOf(const replay::RecordedEvent& event) {
+    std::string error;
+    std::optional<trace::RecordedLine> line = trace::readLine(event.text, error);
+    if (!line) return {};
+    line->number = event.number;
+    return std::move(*line);
+}
+
+// A file's bytes in one buffer: its mapping, or what was read of it.
+struct FileBytes {
+    const char* mapped = nullptr;
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+    const char* data() const { return mapped != nullptr ? mapped : bytes.get(); }
+};
+
+// The whole file in one buffer. A regular file is mapped, not copied: its pages are the
+// system's file cache itself. Another file (a pipe), or one that cannot be mapped, is read once
+// straight into one buffer of its size (larger only while it grows).
+bool readWhole(const std::string& path, FileBytes& file) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat status {};
+    bool read = fstat(fd, &status) == 0 && !S_ISDIR(status.st_mode);
+    if (read && S_ISREG(status.st_mode) && status.st_size > 0) {
+        const auto size = static_cast<std::size_t>(status.st_size);
+        // Mapped as long as the process lasts; the replay ends with it.
+        void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped != MAP_FAILED) {
+            close(fd);
+            file.mapped = static_cast<const char*>(mapped);
+            file.size = size;
+            return true;
+        }
+    }
+    std::size_t room = read && S_ISREG(status.st_mode) ? static_cast<std::size_t>(status.st_size) + 1 : 1 << 16;
+    file.bytes.reset(new char[room]);
+    while (read) {
+        if (file.size == room) {
+            std::unique_ptr<char[]> larger(new char[room * 2]);
+            std::memcpy(larger.get(), file.bytes.get(), file.size);
+            file.bytes = std::move(larger);
+            room *= 2;
+        }
+        const ssize_t got = ::read(fd, file.bytes.get() + file.size, room - file.size);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) read = false;
+        if (got <= 0) break;
+        file.size += static_cast<std::size_t>(got);
+    }
+    close(fd);
+    return read;
+}
 
 struct Outcome {
     int status = -1;
@@ -91,7 +154,7 @@ struct Captured {
 // The outcome that the trace recorded: the end line's status and failure; a complete exchange
 // printed the result path.
 Outcome recordedOutcome(const RecordedRun& run, const std::vector<std::string>& arguments) {
-    const trace::RecordedLine& end = run.lines.back();
+    const trace::RecordedLine end = lineOf(run.events.back());
     Outcome outcome;
     const trace::Field* status = end.field("status");
     outcome.status = status != nullptr ? static_cast<int>(trace::integerOf(status->value).value_or(-1)) : -1;
@@ -101,16 +164,16 @@ Outcome recordedOutcome(const RecordedRun& run, const std::vector<std::string>& 
 }
 
 bool replayRun(const RecordedRun& run, bool quiet, bool showText, page::Replayed& verdict) {
-    const trace::RecordedLine& start = run.lines.front();
+    const trace::RecordedLine start = lineOf(run.events.front());
     std::vector<std::string> arguments;
     for (const trace::Field& field : start.fields) {
-        if (field.key == "arg") arguments.push_back(field.value);
+        if (field.key == "arg") arguments.emplace_back(field.value);
     }
     std::vector<const char*> argv;
     for (const std::string& argument : arguments) argv.push_back(argument.c_str());
     argv.push_back(nullptr);
 
-    replay::serve(std::vector<trace::RecordedLine>(run.lines.begin() + 1, run.lines.end()));
+    replay::serve(std::span<const replay::RecordedEvent>(run.events).subspan(1));
     std::fflush(stdout);
     std::fflush(stderr);
     Captured out(STDOUT_FILENO);
@@ -148,7 +211,7 @@ bool replayRun(const RecordedRun& run, bool quiet, bool showText, page::Replayed
     } else {
         std::size_t bytes = 0;
         for (const std::string& text : replay::written()) bytes += text.size();
-        line += std::string(doctorRun ? "tessary-doctor " : "") + "as recorded: " + std::to_string(run.lines.size() - 2) +
+        line += std::string(doctorRun ? "tessary-doctor " : "") + "as recorded: " + std::to_string(run.events.size() - 2) +
                 " events, " + describe(doctorRun ? Outcome{replayed.status, {}, replayed.err} : replayed);
         if (!replay::written().empty()) line += ", wrote " + std::to_string(bytes) + " bytes";
     }
@@ -217,39 +280,45 @@ int main(int argc, char** argv) {
     }
     // The replayed runs write no trace of their own.
     unsetenv("TESSARY_TRACE");
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) {
+    // The file in one buffer, read once: the lines refer into it.
+    FileBytes file;
+    if (!readWhole(path, file)) {
         std::cerr << "tessary-replay: cannot read " << path << "\n";
         return 2;
     }
-    std::ostringstream text;
-    text << stream.rdbuf();
-    trace::ReadTrace read = trace::readTrace(text.str());
-    if (read.error) {
-        std::cerr << "tessary-replay: " << *read.error << "\n";
-        return 2;
-    }
+    const std::string_view text(file.data(), file.size);
     // Runs in the order of their start lines; the lines of one run share its process id. The
     // first line that makes the file unusable for a replay is reported; the runs are still
-    // gathered as far as their lines go, for the page.
+    // gathered as far as their lines go, for the page. A run keeps where its lines stand in the
+    // file, to read each again when the replay reaches it; only the page keeps them read.
+    const bool drawing = !pagePath.empty();
+    trace::DecodedValues decoded;
+    // The lines of every run, in the file's order, and the run of each; grouped by run below.
+    std::vector<replay::RecordedEvent> events;
+    std::vector<std::size_t> runOf;
+    const std::size_t lines = trace::lineBreaks(text);
+    events.reserve(lines);
+    runOf.reserve(lines);
+    bool grouped = true;
     std::vector<RecordedRun> runs;
     std::vector<trace::RecordedLine> unplaced;
     std::optional<std::string> refusal;
     std::map<std::int64_t, std::size_t> open;
-    // Each line is moved to its run: a run of a large tree has half a million lines.
-    for (trace::RecordedLine& line : read.lines) {
+    const auto error = trace::forEachLine(text, decoded, [&](const trace::RecordedLine& line) {
         if (line.event == "start") {
             const trace::Field* version = line.field("version");
             const auto number = version != nullptr ? trace::integerOf(version->value) : std::nullopt;
             if (!refusal && (!number || *number < trace::kOldestReadVersion || *number > trace::kVersion)) {
                 refusal = "trace line " + std::to_string(line.number) + ": format version " +
-                          (version != nullptr ? version->value : "(none)") + ", this replay reads versions " +
+                          (version != nullptr ? std::string(version->value) : "(none)") + ", this replay reads versions " +
                           std::to_string(trace::kOldestReadVersion) + " to " + std::to_string(trace::kVersion);
             }
             open[line.pid] = runs.size();
-            runs.push_back({line.pid, {}});
-            runs.back().lines.push_back(std::move(line));
-            continue;
+            runs.push_back({line.pid, {}, {}});
+            events.push_back({line.number, line.text});
+            runOf.push_back(runs.size() - 1);
+            if (drawing) runs.back().lines.push_back(line);
+            return;
         }
         const auto found = open.find(line.pid);
         if (found == open.end()) {
@@ -257,16 +326,38 @@ int main(int argc, char** argv) {
                 refusal = "trace line " + std::to_string(line.number) + ": an event of process " + std::to_string(line.pid) +
                           " without its start";
             }
-            unplaced.push_back(std::move(line));
-            continue;
+            if (drawing) unplaced.push_back(line);
+            return;
         }
         const bool end = line.event == "end";
-        runs[found->second].lines.push_back(std::move(line));
+        grouped = grouped && found->second + 1 == runs.size();
+        events.push_back({line.number, line.text});
+        runOf.push_back(found->second);
+        if (drawing) runs[found->second].lines.push_back(line);
         if (end) open.erase(found);
+    });
+    if (error) {
+        std::cerr << "tessary-replay: " << *error << "\n";
+        return 2;
+    }
+    // Each run's lines together, in their order: they are already, unless runs of several
+    // processes were written into the file at the same time.
+    std::vector<std::size_t> firstOf(runs.size() + 1, 0);
+    for (const std::size_t run : runOf) ++firstOf[run + 1];
+    for (std::size_t run = 0; run < runs.size(); ++run) firstOf[run + 1] += firstOf[run];
+    if (!grouped) {
+        std::vector<replay::RecordedEvent> byRun(events.size());
+        std::vector<std::size_t> next(firstOf.begin(), firstOf.end() - 1);
+        for (std::size_t i = 0; i < events.size(); ++i) byRun[next[runOf[i]]++] = events[i];
+        events = std::move(byRun);
+    }
+    runOf = {};
+    for (std::size_t run = 0; run < runs.size(); ++run) {
+        runs[run].events = std::span<const replay::RecordedEvent>(events).subspan(firstOf[run], firstOf[run + 1] - firstOf[run]);
     }
     if (!refusal && !open.empty()) {
         const RecordedRun& cut = runs[open.begin()->second];
-        refusal = "trace line " + std::to_string(cut.lines.back().number) + ": run " + std::to_string(cut.pid) +
+        refusal = "trace line " + std::to_string(cut.events.back().number) + ": run " + std::to_string(cut.pid) +
                   " has no end (cut short by a kill?)";
     }
     if (!refusal && runs.empty()) refusal = path + " holds no run";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include <fast_float/fast_float.h>
 
@@ -59,25 +60,33 @@ void appendUtf8(std::string& out, char32_t c) {
 
 // A quoted text from its opening quotation mark: its bytes, and how much of `text` it took.
 // Only what the writer writes is read: no raw control byte, line break of any kind or invalid
-// UTF-8, and each escape for exactly what the writer escapes with it.
-std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, std::string& error) {
-    std::string out;
+// UTF-8, and each escape for exactly what the writer escapes with it. A text without escapes is
+// a view into `text`; the bytes of one with escapes are decoded into a new value of `decoded`.
+std::optional<std::string_view> quotedAt(std::string_view text, std::size_t& used, DecodedValues& decoded,
+                                         std::string& error) {
+    // Up to the first escape the text is its own bytes: only then is there anything to decode.
+    std::string* out = nullptr;
     std::size_t i = 1;
     while (i < text.size()) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte == '"') {
             used = i + 1;
-            return out;
+            if (out == nullptr) return text.substr(1, i - 1);
+            return std::string_view(*out);
         }
         if (byte == '\\') {
+            if (out == nullptr) {
+                out = &decoded.emplace_back();
+                out->append(text.substr(1, i - 1));
+            }
             if (i + 1 >= text.size()) break;
             const char kind = text[i + 1];
             switch (kind) {
-                case '"': out.push_back('"'); i += 2; continue;
-                case '\\': out.push_back('\\'); i += 2; continue;
-                case 'n': out.push_back('\n'); i += 2; continue;
-                case 'r': out.push_back('\r'); i += 2; continue;
-                case 't': out.push_back('\t'); i += 2; continue;
+                case '"': out->push_back('"'); i += 2; continue;
+                case '\\': out->push_back('\\'); i += 2; continue;
+                case 'n': out->push_back('\n'); i += 2; continue;
+                case 'r': out->push_back('\r'); i += 2; continue;
+                case 't': out->push_back('\t'); i += 2; continue;
                 case 'x': {
                     const auto value = i + 4 <= text.size() ? hexOf(text.substr(i + 2, 2)) : std::nullopt;
                     if (!value) {
@@ -90,7 +99,7 @@ std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, st
                         error = "a \\x escape of a byte that is written otherwise";
                         return std::nullopt;
                     }
-                    out.push_back(static_cast<char>(*value));
+                    out->push_back(static_cast<char>(*value));
                     i += 4;
                     continue;
                 }
@@ -100,7 +109,7 @@ std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, st
                         error = "a \\u escape of a code point that is not written so";
                         return std::nullopt;
                     }
-                    appendUtf8(out, static_cast<char32_t>(*value));
+                    appendUtf8(*out, static_cast<char32_t>(*value));
                     i += 6;
                     continue;
                 }
@@ -114,7 +123,7 @@ std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, st
             return std::nullopt;
         }
         if (byte < 0x80) {
-            out.push_back(static_cast<char>(byte));
+            if (out != nullptr) out->push_back(static_cast<char>(byte));
             ++i;
             continue;
         }
@@ -124,7 +133,7 @@ std::optional<std::string> quotedAt(std::string_view text, std::size_t& used, st
             error = "a byte in a quoted text that is written escaped";
             return std::nullopt;
         }
-        out.append(text.substr(i, length));
+        if (out != nullptr) out->append(text.substr(i, length));
         i += length;
     }
     error = "a quoted text without its closing quotation mark";
@@ -180,12 +189,12 @@ struct Cursor {
         if (!error) error = std::string(key) + "= is not " + std::string(what);
     }
     // The next field, which must have this key and be quoted or bare as given.
-    const std::string* take(std::string_view key, bool quoted) {
+    const std::string_view* take(std::string_view key, bool quoted) {
         if (error) return nullptr;
         const Field* f = peek();
         if (f == nullptr || f->key != key) {
             error = "expected " + std::string(key) + "= " +
-                    (f == nullptr ? std::string("at the end of the line") : "where " + f->key + "= stands");
+                    (f == nullptr ? std::string("at the end of the line") : "where " + std::string(f->key) + "= stands");
             return nullptr;
         }
         if (f->quoted != quoted) {
@@ -205,7 +214,7 @@ struct Cursor {
     void yesNo(std::string_view key) {
         if (const auto* v = take(key, false); v && *v != "yes" && *v != "no") bad(key, "yes or no");
     }
-    std::string word(std::string_view key, std::initializer_list<std::string_view> words) {
+    std::string_view word(std::string_view key, std::initializer_list<std::string_view> words) {
         const auto* v = take(key, false);
         if (v == nullptr) return {};
         for (const std::string_view w : words) {
@@ -229,7 +238,7 @@ struct Cursor {
         if (const auto* v = take("took", false); v && !isMilliseconds(*v)) bad("took", "milliseconds");
     }
     void inputEvent() {
-        const std::string kind = word("kind", {"mouse", "key"});
+        const std::string_view kind = word("kind", {"mouse", "key"});
         if (kind == "mouse") {
             word("type", {"down", "up"});
             pair("point");
@@ -244,7 +253,7 @@ struct Cursor {
 // What the writer writes for each event, field by field: nothing less, nothing more.
 std::optional<std::string> checkFields(const RecordedLine& line) {
     Cursor c{line, 0, std::nullopt};
-    const std::string& event = line.event;
+    const std::string_view event = line.event;
     if (event == "start") {
         c.count("version");
         // Since version 5: the version and commit of the program that wrote it.
@@ -286,7 +295,7 @@ std::optional<std::string> checkFields(const RecordedLine& line) {
         c.element("element");
         c.text("attribute");
         c.integer("code");
-        const std::string kind = c.word("kind", {"absent", "text", "list", "element", "point", "size", "boolean", "other"});
+        const std::string_view kind = c.word("kind", {"absent", "text", "list", "element", "point", "size", "boolean", "other"});
         if (kind == "text") c.text("value");
         if (kind == "list") c.list("value", true);
         if (kind == "element") c.element("value");
@@ -348,9 +357,9 @@ std::optional<std::string> checkFields(const RecordedLine& line) {
         c.word("status", {"0", "1"});
         if (c.has("failure")) c.text("failure");
     } else {
-        return "unknown event \"" + event + "\"";
+        return "unknown event \"" + std::string(event) + "\"";
     }
-    if (!c.error && c.peek() != nullptr) c.error = "unexpected " + c.peek()->key + "= after the event's fields";
+    if (!c.error && c.peek() != nullptr) c.error = "unexpected " + std::string(c.peek()->key) + "= after the event's fields";
     return c.error;
 }
 
@@ -395,26 +404,26 @@ std::optional<double> doubleOf(std::string_view value) {
     return number;
 }
 
-std::optional<RecordedLine> readLine(std::string_view text, std::string& error) {
-    RecordedLine line;
-    line.text = std::string(text);
+bool readLineInto(std::string_view text, RecordedLine& line, DecodedValues& decoded, std::string& error) {
+    line.text = text;
+    line.fields.clear();
     // <ms>: digits, a point, three digits.
     std::size_t i = 0;
     while (i < text.size() && isDigit(text[i])) ++i;
     if (i == 0 || i + 4 > text.size() || text[i] != '.' || !isDigit(text[i + 1]) || !isDigit(text[i + 2]) ||
         !isDigit(text[i + 3])) {
         error = "no time in milliseconds with three decimals at its start";
-        return std::nullopt;
+        return false;
     }
     i += 4;
-    line.milliseconds = std::string(text.substr(0, i));
+    line.milliseconds = text.substr(0, i);
     if (!isMilliseconds(line.milliseconds)) {
         error = "no time in milliseconds with three decimals at its start";
-        return std::nullopt;
+        return false;
     }
     if (i >= text.size() || text[i] != ' ') {
         error = "no blank after the time";
-        return std::nullopt;
+        return false;
     }
     ++i;
     const std::size_t pidStart = i;
@@ -422,36 +431,36 @@ std::optional<RecordedLine> readLine(std::string_view text, std::string& error) 
     const auto pid = integerOf(text.substr(pidStart, i - pidStart));
     if (!pid || i >= text.size() || text[i] != ' ') {
         error = "no process id after the time";
-        return std::nullopt;
+        return false;
     }
     line.pid = *pid;
     ++i;
     const std::size_t eventLength = wordAt(text.substr(i));
     if (eventLength == 0) {
         error = "no event name";
-        return std::nullopt;
+        return false;
     }
-    line.event = std::string(text.substr(i, eventLength));
+    line.event = text.substr(i, eventLength);
     i += eventLength;
     while (i < text.size()) {
         if (text[i] != ' ' || i + 1 >= text.size()) {
             error = "fields are not separated by single blanks";
-            return std::nullopt;
+            return false;
         }
         ++i;
         const std::size_t keyLength = wordAt(text.substr(i));
         if (keyLength == 0 || i + keyLength >= text.size() || text[i + keyLength] != '=') {
             error = "a field that is not key=value";
-            return std::nullopt;
+            return false;
         }
         Field field;
-        field.key = std::string(text.substr(i, keyLength));
+        field.key = text.substr(i, keyLength);
         i += keyLength + 1;
         if (i < text.size() && text[i] == '"') {
             std::size_t used = 0;
-            auto value = quotedAt(text.substr(i), used, error);
-            if (!value) return std::nullopt;
-            field.value = std::move(*value);
+            const auto value = quotedAt(text.substr(i), used, decoded, error);
+            if (!value) return false;
+            field.value = *value;
             field.quoted = true;
             i += used;
         } else {
@@ -460,51 +469,99 @@ std::optional<RecordedLine> readLine(std::string_view text, std::string& error) 
                 const auto byte = static_cast<unsigned char>(text[i]);
                 if (byte == '"' || byte < 0x21 || byte >= 0x7F) {
                     error = "a bare value with a byte that only a quoted text may hold";
-                    return std::nullopt;
+                    return false;
                 }
                 ++i;
             }
             if (i == start) {
                 error = "an empty value";
-                return std::nullopt;
+                return false;
             }
-            field.value = std::string(text.substr(start, i - start));
+            field.value = text.substr(start, i - start);
         }
-        line.fields.push_back(std::move(field));
+        line.fields.push_back(field);
     }
     if (auto wrong = checkFields(line)) {
         error = std::move(*wrong);
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+std::optional<RecordedLine> readLine(std::string_view text, std::string& error) {
+    RecordedLine line;
+    auto decoded = std::make_shared<DecodedValues>();
+    if (!readLineInto(text, line, *decoded, error)) return std::nullopt;
+    if (!decoded->empty()) line.held = std::move(decoded);
     return line;
 }
 
-ReadTrace readTrace(std::string_view text) {
-    ReadTrace read;
-    // One line a line break: the vector never moves its lines while it grows.
-    read.lines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')));
+std::optional<std::string> forEachLine(std::string_view text, DecodedValues& decoded,
+                                       const std::function<void(const RecordedLine&)>& each) {
+    RecordedLine line;
+    std::string error;
     std::size_t number = 0;
     std::size_t start = 0;
     while (start < text.size()) {
         ++number;
         const std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos) {
-            read.lines.clear();
-            read.error = "trace line " + std::to_string(number) + ": it has no line break (a run cut short?)";
-            return read;
+            return "trace line " + std::to_string(number) + ": it has no line break (a run cut short?)";
         }
-        std::string error;
-        auto line = readLine(text.substr(start, end - start), error);
-        if (!line) {
-            read.lines.clear();
-            read.error = "trace line " + std::to_string(number) + ": " + error;
-            return read;
+        if (!readLineInto(text.substr(start, end - start), line, decoded, error)) {
+            return "trace line " + std::to_string(number) + ": " + error;
         }
-        line->number = number;
-        read.lines.push_back(std::move(*line));
+        line.number = number;
+        each(line);
         start = end + 1;
     }
+    return std::nullopt;
+}
+
+std::size_t lineBreaks(std::string_view text) {
+    // memchr finds a byte far faster than a loop over each.
+    std::size_t count = 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at != end) {
+        const void* found = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+        if (found == nullptr) break;
+        ++count;
+        at = static_cast<const char*>(found) + 1;
+    }
+    return count;
+}
+
+namespace {
+
+// What the lines of readTrace refer into: the trace's text and its decoded values.
+struct HeldTrace {
+    std::string text;
+    DecodedValues decoded;
+};
+
+ReadTrace readHeld(const std::shared_ptr<HeldTrace>& held) {
+    ReadTrace read;
+    // One line a line break.
+    read.lines.reserve(lineBreaks(held->text));
+    read.error = forEachLine(held->text, held->decoded, [&](const RecordedLine& line) {
+        RecordedLine& kept = read.lines.emplace_back();
+        kept.number = line.number;
+        kept.text = line.text;
+        kept.milliseconds = line.milliseconds;
+        kept.pid = line.pid;
+        kept.event = line.event;
+        kept.fields.assign(line.fields.begin(), line.fields.end());
+        kept.held = held;
+    });
+    if (read.error) read.lines.clear();
     return read;
 }
+
+}  // namespace
+
+ReadTrace readTrace(std::string_view text) { return readHeld(std::make_shared<HeldTrace>(HeldTrace{std::string(text), {}})); }
+
+ReadTrace readTrace(std::string&& text) { return readHeld(std::make_shared<HeldTrace>(HeldTrace{std::move(text), {}})); }
 
 }  // namespace trace

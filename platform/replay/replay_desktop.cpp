@@ -9,8 +9,13 @@ namespace replay {
 namespace {
 
 struct State {
-    std::vector<trace::RecordedLine> events;
+    std::span<const RecordedEvent> events;
     std::size_t at = 0;
+    // The one event read from its text, at `read` in `events`: a run of a large tree has half a
+    // million events, and each is read only when the run reaches it.
+    trace::RecordedLine line;
+    std::size_t read = static_cast<std::size_t>(-1);
+    trace::DecodedValues decoded;
     std::vector<std::string> written;
 };
 
@@ -54,7 +59,7 @@ std::string pointText(platform::Point p) {
 // The request part of a recorded line as written: its event, then the fields of these keys that
 // it holds, in the order given (the writer's order).
 std::string requestOf(const trace::RecordedLine& line, std::initializer_list<std::string_view> keys) {
-    std::string out = line.event;
+    std::string out(line.event);
     for (const std::string_view key : keys) {
         const trace::Field* f = line.field(key);
         if (f == nullptr) continue;
@@ -65,10 +70,28 @@ std::string requestOf(const trace::RecordedLine& line, std::initializer_list<std
 
 // The next recorded event, when it is the call asked (`asked`, as it would be written, compared
 // with the recorded request part of these keys).
+// The event at `index`, read from its text.
+const trace::RecordedLine& lineAt(std::size_t index) {
+    State& s = state();
+    if (s.read != index) {
+        const RecordedEvent& event = s.events[index];
+        s.decoded.clear();
+        std::string error;
+        // The file was read before the run began; a text that does not read now is no event.
+        if (!trace::readLineInto(event.text, s.line, s.decoded, error)) {
+            s.read = static_cast<std::size_t>(-1);
+            throw Diverged{{event.number, std::string(event.text), "a line that reads: " + error}};
+        }
+        s.line.number = event.number;
+        s.read = index;
+    }
+    return s.line;
+}
+
 const trace::RecordedLine& take(const std::string& asked, std::initializer_list<std::string_view> keys) {
     State& s = state();
     if (s.at >= s.events.size()) throw Diverged{{0, "(nothing more)", asked}};
-    const trace::RecordedLine& line = s.events[s.at];
+    const trace::RecordedLine& line = lineAt(s.at);
     if (line.event == "end" || requestOf(line, keys) != asked) throw Diverged{{line.number, eventText(line), asked}};
     ++s.at;
     return line;
@@ -79,7 +102,7 @@ const trace::RecordedLine& take(const std::string& asked, std::initializer_list<
     throw Diverged{{line.number, eventText(line), "an answer with " + std::string(what)}};
 }
 
-const std::string& valueOf(const trace::RecordedLine& line, std::string_view key) {
+std::string_view valueOf(const trace::RecordedLine& line, std::string_view key) {
     const trace::Field* f = line.field(key);
     if (f == nullptr) unreadable(line, "a field " + std::string(key));
     return f->value;
@@ -92,7 +115,7 @@ std::int64_t integerIn(const trace::RecordedLine& line, std::string_view key) {
 }
 
 bool yesIn(const trace::RecordedLine& line, std::string_view key) {
-    const std::string& value = valueOf(line, key);
+    const std::string_view value = valueOf(line, key);
     if (value != "yes" && value != "no") unreadable(line, "yes or no in " + std::string(key));
     return value == "yes";
 }
@@ -112,9 +135,9 @@ std::int64_t numberOf(const platform::Element& element) {
 std::string elementText(const platform::Element& element) { return "#" + number(numberOf(element)); }
 
 // "[#4,#5]", "[1,2]": the items, as written.
-std::vector<std::string> listItems(const trace::RecordedLine& line, const std::string& text) {
+std::vector<std::string_view> listItems(const trace::RecordedLine& line, std::string_view text) {
     if (text.size() < 2 || text.front() != '[' || text.back() != ']') unreadable(line, "a list");
-    std::vector<std::string> items;
+    std::vector<std::string_view> items;
     const std::string_view inner(text.data() + 1, text.size() - 2);
     std::size_t start = 0;
     while (start < inner.size()) {
@@ -126,9 +149,9 @@ std::vector<std::string> listItems(const trace::RecordedLine& line, const std::s
     return items;
 }
 
-std::pair<double, double> pairIn(const trace::RecordedLine& line, const std::string& text) {
+std::pair<double, double> pairIn(const trace::RecordedLine& line, std::string_view text) {
     const std::size_t comma = text.find(',');
-    if (comma == std::string::npos) unreadable(line, "a pair of numbers");
+    if (comma == std::string_view::npos) unreadable(line, "a pair of numbers");
     const std::string_view whole = text;
     const auto first = trace::doubleOf(whole.substr(0, comma));
     const auto second = trace::doubleOf(whole.substr(comma + 1));
@@ -137,16 +160,16 @@ std::pair<double, double> pairIn(const trace::RecordedLine& line, const std::str
 }
 
 platform::Value answerOf(const trace::RecordedLine& line) {
-    const std::string& kind = valueOf(line, "kind");
+    const std::string_view kind = valueOf(line, "kind");
     if (kind == "absent") return platform::Absent{};
     if (kind == "other") return platform::OtherValue{};
-    const std::string& value = valueOf(line, "value");
-    if (kind == "text") return value;
+    const std::string_view value = valueOf(line, "value");
+    if (kind == "text") return std::string(value);
     if (kind == "boolean") return yesIn(line, "value");
     if (kind == "element") return elementFor(elementNumber(line, value));
     if (kind == "list") {
         platform::ElementList list;
-        for (const std::string& item : listItems(line, value)) list.push_back(elementFor(elementNumber(line, item)));
+        for (const std::string_view item : listItems(line, value)) list.push_back(elementFor(elementNumber(line, item)));
         return list;
     }
     const auto [first, second] = pairIn(line, value);
@@ -173,22 +196,24 @@ std::optional<platform::Event> created(const trace::RecordedLine& line, std::str
 
 }  // namespace
 
-void serve(std::vector<trace::RecordedLine> events) {
+void serve(std::span<const RecordedEvent> events) {
     State& s = state();
-    s.events = std::move(events);
+    s.events = events;
     s.at = 0;
+    s.read = static_cast<std::size_t>(-1);
+    s.decoded.clear();
     s.written.clear();
 }
 
 std::size_t remaining() { return state().events.size() - state().at; }
 
-const trace::RecordedLine& next() { return state().events[state().at]; }
+const trace::RecordedLine& next() { return lineAt(state().at); }
 
 std::string eventText(const trace::RecordedLine& line) {
     // The line as written, from its event name on: after the time and the process id.
     const std::size_t first = line.text.find(' ');
-    const std::size_t second = first == std::string::npos ? first : line.text.find(' ', first + 1);
-    return second == std::string::npos ? line.text : line.text.substr(second + 1);
+    const std::size_t second = first == std::string_view::npos ? first : line.text.find(' ', first + 1);
+    return std::string(second == std::string_view::npos ? line.text : line.text.substr(second + 1));
 }
 
 const std::vector<std::string>& written() { return state().written; }
@@ -208,7 +233,7 @@ bool isProcessTrusted() { return replay::yesIn(take("trust", {}), "trusted"); }
 std::vector<Application> runningApplications(std::string_view bundleIdentifier) {
     const auto& line = take("applications bundle=" + replay::quotedText(bundleIdentifier), {"bundle"});
     std::vector<Application> found;
-    for (const std::string& item : replay::listItems(line, replay::valueOf(line, "found"))) {
+    for (const std::string_view item : replay::listItems(line, replay::valueOf(line, "found"))) {
         const auto value = trace::integerOf(item);
         if (!value) replay::unreadable(line, "application numbers");
         found.emplace_back(new replay::ApplicationRef{*value});
@@ -237,7 +262,7 @@ Activation activate(const Application& application) {
 
 PointOwner ownerAt(Point point) {
     const auto& line = take("owner-at point=" + replay::pointText(point), {"point"});
-    const std::string& occupant = replay::valueOf(line, "occupant");
+    const std::string_view occupant = replay::valueOf(line, "occupant");
     if (occupant == "process") return {Occupant::process, replay::integerIn(line, "pid")};
     if (occupant == "nothing") return {Occupant::nothing, -1};
     if (occupant == "unknown") return {Occupant::unknown, -1};
@@ -298,7 +323,7 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
                             {"path", "bytes", "text"});
     replay::state().written.emplace_back(text);
     if (replay::valueOf(line, "outcome") == "ok") return std::nullopt;
-    return replay::valueOf(line, "error");
+    return std::string(replay::valueOf(line, "error"));
 }
 
 bool mayPostEvents() { return replay::yesIn(take("post-access", {}), "allowed"); }
@@ -310,14 +335,14 @@ std::int64_t ownProcessId() { return replay::integerIn(take("own-pid", {}), "pid
 std::optional<ProcessEntry> processEntry(std::int64_t processId) {
     const auto& line = take("process pid=" + replay::number(processId), {"pid"});
     if (!replay::yesIn(line, "found")) return std::nullopt;
-    return ProcessEntry{replay::integerIn(line, "parent"), replay::valueOf(line, "path")};
+    return ProcessEntry{replay::integerIn(line, "parent"), std::string(replay::valueOf(line, "path"))};
 }
 
 LockTest testRunLock() {
     const auto& line = take("lock-test", {});
     LockTest test;
     test.path = replay::valueOf(line, "path");
-    const std::string& state = replay::valueOf(line, "state");
+    const std::string_view state = replay::valueOf(line, "state");
     if (state == "free") {
         test.state = LockState::free;
     } else if (state == "held") {

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "trace/reader.h"
@@ -27,12 +29,20 @@ struct Diverged {
     Divergence divergence;
 };
 
-// Serves these events, in order: the lines of one run between its `start` and its `end`.
-void serve(std::vector<trace::RecordedLine> events);
+// A recorded event as the file holds it: its line number and its text, without its line break.
+struct RecordedEvent {
+    std::size_t number = 0;
+    std::string_view text;
+};
+
+// Serves these events, in order: the lines of one run between its `start` and its `end`, each
+// read from its text when the run reaches it. The events and their texts are the caller's, and
+// must stay while they are served.
+void serve(std::span<const RecordedEvent> events);
 
 // The recorded events that no call has asked for yet.
 std::size_t remaining();
-// The next recorded event; only while `remaining()` is not 0.
+// The next recorded event, valid until the next event is read; only while `remaining()` is not 0.
 const trace::RecordedLine& next();
 
 // A recorded event as written from its event name on (without time and process id).

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -17,7 +18,8 @@
 #include <string>
 #include <vector>
 
-// The environment handed on to tessary-replay: POSIX leaves its declaration to the program.
+// The environment handed to the replay; POSIX leaves declaring it to the program (macOS's
+// <unistd.h> does not).
 extern char** environ;
 
 namespace {
@@ -372,6 +374,56 @@ const std::string kNotInFront = "\"TESSARY: CorelDRAW is not in front at the Scr
 
 std::string asRecordedFailing(const std::vector<std::string>& run, const std::string& failure) {
     return "run " + pidOf(run[0]) + ": as recorded: " + std::to_string(run.size() - 2) + " events, status 1, " + failure + "\n";
+}
+
+// A trace that is no regular file, read from a pipe as it is written: the file is read to its
+// end in one buffer that grows as it comes (here past its first 64 KiB), and its runs replay as
+// from the file.
+TEST(Replay, ATraceFromAPipeReplaysAsFromItsFile) {
+    const std::vector<std::string> first = fixture("complete-exchange.trace");
+    ASSERT_GE(first.size(), 3u);
+    std::vector<std::string> lines;
+    std::string expected;
+    for (int run = 0; run < 6; ++run) {
+        const std::vector<std::string> again = secondRun(first, std::to_string(std::stoll(pidOf(first[0])) + run));
+        lines.insert(lines.end(), again.begin(), again.end());
+        expected += asRecorded(again);
+    }
+    const std::string text = joined(lines);
+    ASSERT_GT(text.size(), 65536u);
+
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const std::string out = scratchFile("pipe.out", "");
+    std::vector<std::string> argv{TESSARY_REPLAY, "/dev/stdin"};
+    std::vector<char*> pointers;
+    for (std::string& argument : argv) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[0]);
+    // Written in pieces, as a run appends its lines; the replay reads until the pipe closes. A
+    // replay that stops reading early fails the write, not this test's process.
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+    for (std::size_t at = 0; spawned == 0 && at < text.size();) {
+        const ssize_t wrote = write(pipeEnds[1], text.data() + at, std::min<std::size_t>(text.size() - at, 4096));
+        if (wrote <= 0) break;
+        at += static_cast<std::size_t>(wrote);
+    }
+    close(pipeEnds[1]);
+    std::signal(SIGPIPE, previous);
+    ASSERT_EQ(spawned, 0);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(contentOf(out), expected);
+    std::filesystem::remove(out);
 }
 
 // Recordings changed so that CorelDRAW, after saying "no", does not answer (-25204): the run asks
