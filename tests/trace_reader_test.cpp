@@ -91,7 +91,7 @@ TEST(TraceReader, ReadsTheStartWithAndWithoutTheProgramsVersion) {
     };
     for (const auto& c : wrong) {
         SCOPED_TRACE(c.line);
-        const trace::ReadTrace refused = trace::readTrace(c.line);
+        const trace::ReadTrace refused = trace::readTrace(std::string_view(c.line));
         EXPECT_EQ(refused.error, std::string("trace line 1: ") + c.error);
     }
 }
