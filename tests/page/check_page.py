@@ -727,20 +727,24 @@ def check_hostile(args, dom, document, trace_text, page_text, sections):
             fail("the trace's text %s does not show literally on the page" % shown)
     # The same texts written into a page without escaping do run the script: the check above
     # would see it.
-    control = os.path.join(args.out, "unescaped-control.html")
+    # Named after the trace: page.hostile and page.stray-line share one folder and run at the
+    # same time, and a page that one check rewrites while the other's browser loads it would show
+    # that browser a page cut short.
+    name = os.path.splitext(os.path.basename(args.trace))[0]
+    control = os.path.join(args.out, name + "-unescaped-control.html")
     with open(control, "w", encoding="utf-8") as stream:
         stream.write("<!DOCTYPE html><html><head><meta charset=utf-8></head><body><p>" +
                      "</p><p>".join(html.unescape(t).replace('\\"', '"') for t in sorted(quoted)) + "</p></body></html>")
-    control_dom = parse(browse(args.browser, control, os.path.join(args.out, "unescaped-control.png"), 400, 300)).root
+    control_dom = parse(browse(args.browser, control, os.path.join(args.out, name + "-unescaped-control.png"), 400, 300)).root
     if MARK not in next(control_dom.find("html")).attrs:
         fail("the trace's texts set no mark even unescaped: the hostile check would see nothing")
     # A script and an event handler that escaped the escaping, in a page of the same writer: the
     # page's policy keeps them from running, while the page's own scripts run.
-    injected = os.path.join(args.out, "injected-into-page.html")
+    injected = os.path.join(args.out, name + "-injected-into-page.html")
     with open(injected, "w", encoding="utf-8") as stream:
         stream.write(page_text.replace("</body>", "<script>" + MARK_SCRIPT % "injected-script" + "</script>"
                                        "<img src=x onerror=\"" + MARK_SCRIPT % "injected-handler" + "\"></body>", 1))
-    injected_root = next(parse(browse(args.browser, injected, os.path.join(args.out, "injected-into-page.png"))).root.find("html"))
+    injected_root = next(parse(browse(args.browser, injected, os.path.join(args.out, name + "-injected-into-page.png"))).root.find("html"))
     if injected_root.attrs.get("data-scripts") != "done":
         fail("the page with a script injected: its own scripts did not run")
     if MARK in injected_root.attrs:
